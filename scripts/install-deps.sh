@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages (and the browser driver from npm) that building,
+# running or testing needs, and only those that are missing.
+# Usage: scripts/install-deps.sh run|test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=${1:-run}
+
+packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-dev zlib1g-dev
+  qt6-base-dev libgl-dev)
+if [ "$what" = test ]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
+    chromium xvfb xauth nodejs npm)
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    # npm and nodejs may come from elsewhere; what counts is that they run.
+    case "$p" in
+      nodejs) command -v node >/dev/null && continue ;;
+      npm) command -v npm >/dev/null && continue ;;
+    esac
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$what" = test ] && [ -f tests/e2e/package.json ] && [ ! -d tests/e2e/node_modules/playwright-core ]; then
+  (cd tests/e2e && npm install --no-audit --no-fund --loglevel=error)
+fi
