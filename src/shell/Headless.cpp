@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-int RunHeadless(int /*argc*/, char** /*argv*/) {
+int RunHeadless(int, char**) {
   std::fputs("usage: mirelo-share --headless --folder DIR [--port N]\n", stderr);
   return 2;
 }
