@@ -9,7 +9,7 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-  bool headless = false;
+  [[maybe_unused]] bool headless = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "--help") == 0) {
       headless = true;
