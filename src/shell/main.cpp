@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     }
   }
 #ifdef MIRELO_HAS_WINDOW
-  const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
-                       std::getenv("QT_QPA_PLATFORM");
+  const bool display =
+      std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
   if (!headless && display) return RunWindow(argc, argv);
 #endif
   return RunHeadless(argc, argv);
