@@ -1,0 +1,23 @@
+// The shared offscreen QApplication of a Qt test program.
+#include "QtSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { TestApp(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+}  // namespace
+
+QApplication* TestApp() {
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+  }();
+  return app;
+}
