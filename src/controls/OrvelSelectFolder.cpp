@@ -4,6 +4,7 @@
 #include "controls/AlignPanel.h"
 #include "controls/Confirm.h"
 #include "controls/OrvelSplitter.h"
+#include "shell/OrvelTPU.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -25,11 +26,7 @@ SelectFolderHook& Hook() {
   return hook;
 }
 
-// A path ending in a blank is never a folder.
-bool IsFolderPath(const QString& path) {
-  if (path.size() > 1 && path.endsWith(' ')) return false;
-  return !path.isEmpty() && QFileInfo(path).isDir();
-}
+bool IsFolderPath(const QString& path) { return IsFolder(path.toStdString()); }
 
 QString WithSlash(const QString& path) { return path.endsWith('/') ? path : path + '/'; }
 
