@@ -1,0 +1,148 @@
+// Tests of the in-memory picture and its orientation transforms.
+#include "imaging/Bitmap.h"
+
+#include "imaging/ImageLimits.h"
+#include "imaging/LoaderFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+TEST(Bitmap, FreshIsEmpty) {
+  Bitmap bmp;
+  EXPECT_TRUE(bmp.Empty());
+  EXPECT_EQ(0, bmp.Width());
+  EXPECT_EQ(0, bmp.Height());
+  EXPECT_EQ(nullptr, bmp.Pixels());
+}
+
+TEST(Bitmap, SettingWidthAndHeightGivesWhiteInEveryLayout) {
+  const std::vector<PaletteEntry> palette = {{0, 0, 0, 0}, {250, 251, 252, 0}, {9, 9, 9, 0}};
+  struct Case {
+    PixelFormat format;
+    int width;
+    std::size_t stride;
+  };
+  const Case cases[] = {{PixelFormat::Pal1, 33, 8},
+                        {PixelFormat::Pal4, 9, 8},
+                        {PixelFormat::Pal8, 5, 8},
+                        {PixelFormat::Bgr24, 5, 16},
+                        {PixelFormat::Bgra32, 3, 12}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(BitsPerPixel(c.format));
+    Bitmap bmp;
+    bmp.Reset(0, 0, c.format);
+    bmp.SetPalette(palette);
+    bmp.SetWidth(c.width);
+    EXPECT_TRUE(bmp.Empty());
+    bmp.SetHeight(3);
+    ASSERT_FALSE(bmp.Empty());
+    EXPECT_EQ(c.stride, bmp.Stride());
+    const std::uint32_t white = BitsPerPixel(c.format) <= 8 ? 0xFCFBFAu : 0xFFFFFFu;
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < c.width; ++x) ASSERT_EQ(white, bmp.PixelRgb(x, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST(Bitmap, ResizingKeepsTheOverlapAndWhitensTheRest) {
+  Bitmap bmp = TestPicture(3, 2);
+  bmp.SetSize(4, 3);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      const std::uint32_t want = (x < 3 && y < 2) ? TestColour(x, y) : 0xFFFFFFu;
+      EXPECT_EQ(want, bmp.PixelRgb(x, y)) << x << "," << y;
+    }
+  }
+  bmp.SetWidth(1);
+  EXPECT_EQ(TestColour(0, 1), bmp.PixelRgb(0, 1));
+}
+
+TEST(Bitmap, ResizingAPaletteLayoutKeepsIndices) {
+  Bitmap bmp;
+  bmp.Reset(0, 0, PixelFormat::Pal1);
+  bmp.SetPalette({{0, 0, 0, 0}, {255, 255, 255, 0}});
+  bmp.SetSize(3, 1);
+  bmp.Row(0)[0] = 0x40;  // pixels 0 and 2 black, 1 white
+  bmp.SetSize(10, 2);
+  const std::uint32_t want[] = {0, 0xFFFFFF, 0, 0xFFFFFF, 0xFFFFFF};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(want[x], bmp.PixelRgb(x, 0)) << x;
+  EXPECT_EQ(0xFFFFFFu, bmp.PixelRgb(9, 1));
+}
+
+TEST(Bitmap, SizeLimitsAtAndOnePast) {
+  EXPECT_NO_THROW(Bitmap(kMaxPictureSide, 1));
+  EXPECT_THROW(Bitmap(kMaxPictureSide + 1, 1), std::length_error);
+  EXPECT_THROW(Bitmap(1, kMaxPictureSide + 1), std::length_error);
+  EXPECT_TRUE(PictureSizeAllowed(65'535, 2730));     // 178,910,550 pixels
+  EXPECT_FALSE(PictureSizeAllowed(65'535, 2731));    // 178,976,085 pixels
+  EXPECT_TRUE(PictureSizeAllowed(13'377, 13'377));   // 178,944,129 pixels
+  EXPECT_FALSE(PictureSizeAllowed(13'378, 13'377));  // 178,957,506 pixels
+  EXPECT_THROW(Bitmap(65'535, 2731), std::length_error);
+  EXPECT_THROW(Bitmap(-1, 5), std::length_error);
+}
+
+TEST(Bitmap, ToBgr24LooksUpPalettesAndDropsAlpha) {
+  Bitmap pal;
+  pal.Reset(2, 1, PixelFormat::Pal4);
+  pal.SetPalette({{1, 2, 3, 0}, {4, 5, 6, 0}});
+  pal.Row(0)[0] = 0x1F;  // index 1, then 15 (beyond the palette: black)
+  const Bitmap a = pal.ToBgr24();
+  EXPECT_EQ(PixelFormat::Bgr24, a.Format());
+  EXPECT_EQ(0x060504u, a.PixelRgb(0, 0));
+  EXPECT_EQ(0u, a.PixelRgb(1, 0));
+
+  Bitmap rgba(1, 1, PixelFormat::Bgra32);
+  const std::uint8_t px[] = {10, 20, 30, 0};
+  std::copy(px, px + 4, rgba.Row(0));
+  EXPECT_EQ(0x1E140Au, rgba.ToBgr24().PixelRgb(0, 0));
+}
+
+TEST(Bitmap, CopiesAreDeep) {
+  Bitmap a = TestPicture(2, 2);
+  Bitmap b = a;
+  b.Row(0)[0] = 0;
+  EXPECT_NE(a.PixelRgb(0, 0), b.PixelRgb(0, 0));
+}
+
+// A 3 x 2 picture with letters for pixels:  a b c
+//                                           d e f
+// and how each orientation shows it upright.
+TEST(ApplyOrientation, EveryValue) {
+  struct Case {
+    int orientation;
+    int width, height;
+    const char* rows;  // expected letters row by row
+  };
+  const Case cases[] = {
+      {1, 3, 2, "abcdef"}, {2, 3, 2, "cbafed"}, {3, 3, 2, "fedcba"}, {4, 3, 2, "defabc"},
+      {5, 2, 3, "adbecf"}, {6, 2, 3, "daebfc"}, {7, 2, 3, "fcebda"}, {8, 2, 3, "cfbead"},
+      {0, 3, 2, "abcdef"}, {9, 3, 2, "abcdef"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    Bitmap bmp(3, 2);
+    const char* letters = "abcdef";
+    for (int i = 0; i < 6; ++i) bmp.Row(i / 3)[(i % 3) * 3] = static_cast<std::uint8_t>(letters[i]);
+    ApplyOrientation(bmp, c.orientation);
+    ASSERT_EQ(c.width, bmp.Width());
+    ASSERT_EQ(c.height, bmp.Height());
+    std::string got;
+    for (int y = 0; y < bmp.Height(); ++y) {
+      for (int x = 0; x < bmp.Width(); ++x) got += static_cast<char>(bmp.Row(y)[x * 3]);
+    }
+    EXPECT_EQ(c.rows, got);
+  }
+}
+
+TEST(ApplyOrientation, PaletteLayoutsBecomeColour) {
+  Bitmap bmp;
+  bmp.Reset(2, 1, PixelFormat::Pal1);
+  bmp.SetPalette({{0, 0, 255, 0}, {255, 0, 0, 0}});
+  bmp.Row(0)[0] = 0x40;  // red, blue
+  ApplyOrientation(bmp, 6);
+  ASSERT_EQ(1, bmp.Width());
+  ASSERT_EQ(2, bmp.Height());
+  EXPECT_EQ(0xFF0000u, bmp.PixelRgb(0, 0));
+  EXPECT_EQ(0x0000FFu, bmp.PixelRgb(0, 1));
+}

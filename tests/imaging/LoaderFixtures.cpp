@@ -1,0 +1,129 @@
+// Small pictures and files made on the fly for the loader's tests.
+#include "imaging/LoaderFixtures.h"
+
+#include <jpeglib.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "loadertest.XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempFolder::Write(const std::string& name, const std::string& bytes) const {
+  const std::string path = path_ + "/" + name;
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+  return path;
+}
+
+std::string SharedTestData(const std::string& sub) {
+  const char* env = std::getenv("MIRELO_SHARED_DIR");
+  const std::string base = env && *env ? env : MIRELO_SHARED_DIR;
+  const std::string path = base + "/testdata/" + sub;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? path : std::string();
+}
+
+std::uint32_t TestColour(int x, int y) {
+  // A smooth gradient (lossy formats keep it well) for pictures up to 32 x 32.
+  const unsigned r = static_cast<unsigned>(x * 7 + 10) & 0xFF;
+  const unsigned g = static_cast<unsigned>(y * 6 + 20) & 0xFF;
+  const unsigned b = static_cast<unsigned>((x + y) * 3 + 5) & 0xFF;
+  return (r << 16) | (g << 8) | b;
+}
+
+Bitmap TestPicture(int width, int height) {
+  Bitmap bmp(width, height, PixelFormat::Bgr24);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t c = TestColour(x, y);
+      bmp.Row(y)[x * 3] = c & 0xFF;
+      bmp.Row(y)[x * 3 + 1] = (c >> 8) & 0xFF;
+      bmp.Row(y)[x * 3 + 2] = (c >> 16) & 0xFF;
+    }
+  }
+  return bmp;
+}
+
+std::string MakeJpeg(int width, int height, int components, const std::string& samples,
+                     int quality) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = components;
+  info.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(samples.data())) +
+                   static_cast<std::size_t>(info.next_scanline) * width * components;
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string result(reinterpret_cast<char*>(out), size);
+  jpeg_destroy_compress(&info);
+  std::free(out);
+  return result;
+}
+
+std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian) {
+  auto u16 = [&](unsigned v) {
+    return bigEndian ? std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}
+                     : std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  };
+  auto u32 = [&](unsigned v) {
+    return bigEndian ? u16(v >> 16) + u16(v & 0xFFFF) : u16(v & 0xFFFF) + u16(v >> 16);
+  };
+  std::string tiff = bigEndian ? "MM" : "II";
+  tiff += u16(42) + u32(8);
+  tiff += u16(2);                                                 // two entries
+  tiff += u16(0x010F) + u16(2) + u32(4) + std::string("Cam", 4);  // maker, ASCII
+  tiff += u16(0x0112) + u16(3) + u32(1) + u16(static_cast<unsigned>(orientation)) + u16(0);
+  tiff += u32(0);
+  const std::string body = std::string("Exif\0\0", 6) + tiff;
+  const unsigned length = static_cast<unsigned>(body.size() + 2);
+  std::string segment = "\xFF\xE1";
+  segment += static_cast<char>(length >> 8);
+  segment += static_cast<char>(length & 0xFF);
+  segment += body;
+  return jpeg.substr(0, 2) + segment + jpeg.substr(2);
+}
+
+int MaxChannelDifference(const Bitmap& a, const Bitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return 256;
+  int worst = 0;
+  for (int y = 0; y < a.Height(); ++y) {
+    for (int x = 0; x < a.Width(); ++x) {
+      const std::uint32_t p = a.PixelRgb(x, y);
+      const std::uint32_t q = b.PixelRgb(x, y);
+      for (int shift = 0; shift < 24; shift += 8) {
+        const int d =
+            std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF));
+        worst = std::max(worst, d);
+      }
+    }
+  }
+  return worst;
+}
