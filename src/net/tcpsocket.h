@@ -1,0 +1,149 @@
+// Blocking TCP socket with a receive buffer, millisecond time-outs and a
+// numeric last-error code. One thread uses an object at a time.
+#pragma once
+
+#include "net/NetLimits.h"
+#include "net/UniqueFd.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The layer's own error codes; every other non-zero code is a platform error
+// mapped into the same number space (see SocketErrorFromErrno).
+namespace SocketError {
+inline constexpr int PeerClosed = 10054;
+inline constexpr int LineTooLong = 10055;
+inline constexpr int TimedOut = 10060;
+inline constexpr int NoSecureTransport = 10091;
+inline constexpr int NotSocket = 10038;
+}  // namespace SocketError
+
+// Maps an errno value (or a negative getaddrinfo code) to the socket error
+// number used everywhere in the program (ECONNRESET -> 10054, ...). Values
+// without a counterpart are returned unchanged.
+int SocketErrorFromErrno(int err);
+
+enum class TSocketFamily { Any, IPv4, IPv6 };
+
+// Operations never throw: each leaves its outcome in LastErrorCode() (0 on
+// success), and results are then empty text, 0 bytes or an invalid handle.
+class TTcpBlockingSocket {
+ public:
+  // Consumer of streamed bytes; returning false stops the receive.
+  using TSink = std::function<bool(const char* data, std::size_t size)>;
+
+  TTcpBlockingSocket();
+  ~TTcpBlockingSocket();
+  TTcpBlockingSocket(const TTcpBlockingSocket&) = delete;
+  TTcpBlockingSocket& operator=(const TTcpBlockingSocket&) = delete;
+
+  // Options read by the operations below; change them between operations.
+  TSocketFamily Family = TSocketFamily::Any;
+  bool PreferIP4 = true;
+  // A line read accepts CR, LF, CR LF or LF CR as the line end.
+  bool ConvertLineEnd = false;
+  // A time-out limits each wait for more data rather than the whole read.
+  bool InterPacketTimeout = true;
+  // 0 = unlimited; otherwise a terminated read whose text before the
+  // terminator is longer than this fails with 10055.
+  int MaxLineLength = 0;
+  int SendMaxChunk = NetLimits::kSendMaxChunk;
+
+  // Creation and options.
+  void OpenHandle();
+  void EnableLinger(bool on, int milliseconds);
+  void SetReceiveBufferSize(int bytes);
+  void SetSendBufferSize(int bytes);
+  // Any option; queued in request order while there is no handle.
+  void SetOption(int level, int name, const void* value, socklen_t size);
+
+  // Server side.
+  void Bind(const std::string& address, const std::string& port);
+  void Listen();
+  bool WaitReadable(int milliseconds);
+  // Takes one waiting connection; records its peer in this object.
+  UniqueFd Accept();
+  void AdoptHandle(UniqueFd handle);
+
+  // Client side.
+  void Connect(const std::string& host, const std::string& port);
+  // There is no secure transport: always sets 10091.
+  void ConnectSecure();
+
+  // Data transfer. Each receive first sets the error code to 0.
+  std::string ReceivePacket(int milliseconds);
+  std::string ReceiveUntil(int milliseconds, std::string_view terminator);
+  std::string ReceiveLine(int milliseconds);
+  int ReceiveExact(void* buffer, int count, int milliseconds);
+  void ReceiveToStream(std::ostream& stream, int milliseconds, std::int64_t size);
+  void ReceiveToStream(std::string& text, int milliseconds, std::int64_t size);
+  // Hands every byte before the next exact occurrence of terminator to sink as
+  // it arrives, keeping at most terminator.size() - 1 bytes back, so memory
+  // stays bounded however long the text is. The bytes after the terminator
+  // become pending input. Returns true when the terminator was found; false on
+  // a socket error (LastErrorCode) or when sink refused (LastErrorCode 0).
+  bool ReceiveUntilToSink(int milliseconds, std::string_view terminator, const TSink& sink);
+
+  int SendBytes(const void* buffer, int count);
+  void SendText(std::string_view text);
+  int PendingBytes() const;
+
+  int LastErrorCode() const { return lastError_; }
+  void ClearError() { lastError_ = 0; }
+
+  // Graceful close when the last operation succeeded: shuts down sending,
+  // discards input that has already arrived, then closes.
+  void Close();
+
+  // A bound on every wait of the reads below, whatever their own time-outs:
+  // once the deadline has passed a wait fails at once with 10060.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+  void ClearDeadline() { deadline_.reset(); }
+
+  bool IsOpen() const { return handle_.valid(); }
+  int Handle() const { return handle_.get(); }
+  bool IsIPv6() const { return ipv6_; }
+  // Numeric text of the recorded addresses (dotted decimal for IPv4).
+  std::string RemoteAddress() const;
+  std::string LocalAddress() const;
+  int RemotePort() const;
+  int LocalPort() const;
+
+ private:
+  struct TQueuedOption {
+    int level;
+    int name;
+    std::vector<char> value;
+  };
+
+  bool Resolve(const std::string& host, const std::string& port, bool passive,
+               sockaddr_storage& out, socklen_t& outSize);
+  bool CreateHandle(int family);
+  void RecordAddresses();
+  std::string RawReceive(int count);
+  // Waits until readable; false with the error code set on time-out/failure.
+  bool WaitForData(int milliseconds);
+  void SetPlatformError(int err) { lastError_ = SocketErrorFromErrno(err); }
+
+  UniqueFd handle_;
+  TSocketFamily familyBeforeHandle_ = TSocketFamily::Any;
+  sockaddr_storage local_{};
+  socklen_t localSize_ = 0;
+  sockaddr_storage remote_{};
+  socklen_t remoteSize_ = 0;
+  bool ipv6_ = false;
+  std::string pending_;
+  int lastError_ = 0;
+  bool lastCR_ = false;
+  bool lastLF_ = false;
+  std::vector<TQueuedOption> queued_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+};
