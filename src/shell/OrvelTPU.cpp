@@ -1,17 +1,29 @@
 // Desktop and file utilities.
 #include "shell/OrvelTPU.h"
 
+#include "shell/IniFile.h"
 #include "shell/Messages.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
-#include <system_error>
+#include <thread>
+
+extern char** environ;
 
 namespace {
 
@@ -115,6 +127,13 @@ void CollectForDeletion(const std::string& folder, std::vector<std::string>& fil
 }
 
 }  // namespace
+
+bool CreateFolderIfMissingQuietly(const std::string& path) {
+  if (path.empty() || IsFolder(path)) return !path.empty();
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  return IsFolder(path);
+}
 
 bool CheckFileExists(const std::string& path) {
   if (path.empty()) {
@@ -266,4 +285,324 @@ std::string ExpandCrLf(const std::string& text) {
   std::string s = replaceAll(text, "CRLF ", "CRLF");
   s = replaceAll(s, " CRLF ", "CRLF");
   return replaceAll(s, "CRLF", "\r\n");
+}
+
+// ---- Desktop ----
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? std::string(v) : fallback;
+}
+
+std::string HomeFolder() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "";
+}
+
+std::string ConfigHome() {
+  const std::string home = HomeFolder();
+  return EnvOr("XDG_CONFIG_HOME", home.empty() ? "" : home + "/.config");
+}
+
+std::string DataHome() {
+  const std::string home = HomeFolder();
+  return EnvOr("XDG_DATA_HOME", home.empty() ? "" : home + "/.local/share");
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A value of a desktop entry's Exec key: the argument in double quotes with
+// the quoting rules of desktop entries, then the string escapes.
+std::string DesktopExecQuoted(const std::string& path) {
+  std::string quoted = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    if (c == '%') quoted += '%';
+    quoted += c;
+  }
+  quoted += '"';
+  std::string escaped;
+  for (char c : quoted) {
+    if (c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string RegistrySection(const std::string& key) {
+  size_t b = 0;
+  while (b < key.size() && key[b] == '\\') ++b;
+  return key.substr(b);
+}
+
+std::mutex openerLock;
+std::shared_ptr<const DocumentOpener> installedOpener;
+
+int SpawnXdgOpen(const std::string& target) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string program = "xdg-open";
+  char* argv[] = {program.data(), const_cast<char*>(target.c_str()), nullptr};
+  pid_t pid = 0;
+  const int rc = ::posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return rc;
+  // The handler runs on its own; a helper thread reaps it.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return 0;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, bool flush) {
+  std::string temp = path + ".tmp-XXXXXX";
+  const int raw = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (raw < 0) return false;
+  struct stat st;
+  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  bool ok = ::fchmod(raw, mode) == 0;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(raw, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (ok && flush) ok = ::fsync(raw) == 0;
+  if (::close(raw) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+std::string AutoStartEntryPath(const std::string& programPath) {
+  std::string stem = FileNameStem(programPath);
+  if (stem.empty()) stem = FileNameOf(programPath);
+  const std::string config = ConfigHome();
+  if (config.empty() || stem.empty()) return "";
+  return config + "/autostart/" + stem + ".desktop";
+}
+
+void SetAutoStartFor(const std::string& programPath, bool on) {
+  const std::string entry = AutoStartEntryPath(programPath);
+  if (entry.empty()) return;
+  if (!on) {
+    ::unlink(entry.c_str());
+    return;
+  }
+  std::string name = FileNameStem(programPath);
+  if (name.empty()) name = FileNameOf(programPath);
+  const std::string text =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=" +
+      name +
+      "\n"
+      "Exec=" +
+      DesktopExecQuoted(programPath) +
+      "\n"
+      "X-GNOME-Autostart-enabled=true\n";
+  if (CreateFolderIfMissingQuietly(FolderOf(entry))) WriteFileAtomically(entry, text, false);
+}
+
+void SetAutoStart(bool on) {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n <= 0) return;
+  SetAutoStartFor(std::string(buffer, static_cast<size_t>(n)), on);
+}
+
+bool DeleteDesktopShortcut(const std::string& name) {
+  const std::string desktop = GetSpecialFolder(SpecialFolder::Desktop);
+  if (desktop.empty()) return false;
+  return ::unlink((desktop + name + ".desktop").c_str()) == 0;
+}
+
+bool DeleteStartMenuShortcut(const std::string& name) {
+  const std::string data = DataHome();
+  if (data.empty()) return false;
+  return ::unlink((data + "/applications/" + name + ".desktop").c_str()) == 0;
+}
+
+void SetDocumentOpener(DocumentOpener opener) {
+  auto next = opener ? std::make_shared<const DocumentOpener>(std::move(opener)) : nullptr;
+  std::lock_guard<std::mutex> hold(openerLock);
+  installedOpener = std::move(next);
+}
+
+int OpenDocument(const std::string& target) {
+  std::shared_ptr<const DocumentOpener> opener;
+  {
+    std::lock_guard<std::mutex> hold(openerLock);
+    opener = installedOpener;
+  }
+  if (opener) return (*opener)(target);
+  return SpawnXdgOpen(target);
+}
+
+std::string RegistryFilePath() {
+  const std::string config = ConfigHome();
+  return config.empty() ? std::string() : config + "/Orvel/Mirelo.conf";
+}
+
+std::string RegReadText(RegistryRoot, const std::string& key, const std::string& name,
+                        bool create) {
+  const std::string file = RegistryFilePath();
+  if (file.empty()) return "";
+  IniFile ini(file);
+  const std::string section = RegistrySection(key);
+  if (!ini.HasSection(section)) {
+    if (create && CreateFolderIfMissingQuietly(FolderOf(file))) {
+      ini.AddSection(section);
+      ini.Save(false);
+    }
+    return "";
+  }
+  return ini.ReadString(section, name, "");
+}
+
+bool RegWriteText(RegistryRoot, const std::string& key, const std::string& name, bool create,
+                  bool lazyWrite, const std::string& text) {
+  const std::string file = RegistryFilePath();
+  if (file.empty()) return false;
+  IniFile ini(file);
+  const std::string section = RegistrySection(key);
+  if (!ini.HasSection(section) && !create) return false;
+  if (!CreateFolderIfMissingQuietly(FolderOf(file))) return false;
+  ini.WriteString(section, name, text);
+  return ini.Save(!lazyWrite);
+}
+
+bool RegDeleteValue(RegistryRoot, const std::string& key, const std::string& name) {
+  const std::string file = RegistryFilePath();
+  if (file.empty()) return false;
+  IniFile ini(file);
+  if (!ini.DeleteKey(RegistrySection(key), name)) return false;
+  return ini.Save(true);
+}
+
+// ---- Account, machine and special folders ----
+
+std::string GetSpecialFolder(SpecialFolder folder) {
+  std::string path;
+  const std::string home = HomeFolder();
+  if (folder == SpecialFolder::AppData) {
+    path = DataHome();
+  } else {
+    const char* var = folder == SpecialFolder::Desktop ? "XDG_DESKTOP_DIR" : "XDG_DOCUMENTS_DIR";
+    const std::string config = ConfigHome();
+    if (!config.empty()) {
+      std::ifstream in(config + "/user-dirs.dirs");
+      std::string line;
+      while (std::getline(in, line)) {
+        if (line.rfind(std::string(var) + "=", 0) != 0) continue;
+        std::string value = line.substr(std::string(var).size() + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+          value = value.substr(1, value.size() - 2);
+        }
+        if (value.rfind("$HOME", 0) == 0 && !home.empty()) value = home + value.substr(5);
+        if (!value.empty() && value[0] == '/') path = value;
+      }
+    }
+    if (path.empty() && !home.empty()) {
+      path = home + (folder == SpecialFolder::Desktop ? "/Desktop" : "/Documents");
+    }
+  }
+  if (path.empty()) return "";
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+std::string GetComputerNameText() {
+  char buffer[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return "";
+  std::string name = buffer;
+  name = name.substr(0, name.find('.'));
+  if (name.size() > 15) name.resize(15);
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
+
+std::string GetLogonName() {
+  std::string name;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+    name = found->pw_name;
+  }
+  if (name.size() > 253) name.resize(253);
+  auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; };
+  size_t b = 0, e = name.size();
+  while (b < e && trimmed(name[b])) ++b;
+  while (e > b && trimmed(name[e - 1])) --e;
+  name = name.substr(b, e - b);
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
+
+// ---- Text ----
+
+std::string FileNameStem(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.find('.');
+  return dot == std::string::npos ? std::string() : name.substr(0, dot);
+}
+
+std::string PadRight(std::string text, char fill, size_t minLength) {
+  if (text.size() < minLength) text.append(minLength - text.size(), fill);
+  return text;
+}
+
+std::string CopyRange(const std::string& text, long first, long last) {
+  if (first < 1) first = 1;
+  if (last > static_cast<long>(text.size())) last = static_cast<long>(text.size());
+  if (last < first) return "";
+  return text.substr(static_cast<size_t>(first - 1), static_cast<size_t>(last - first + 1));
+}
+
+std::string ReverseText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t end = text.size();
+  while (end > 0) {
+    size_t start = end - 1;
+    // Back to the lead byte of a UTF-8 sequence (at most three continuation bytes).
+    while (start > 0 && end - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    out.append(text, start, end - start);
+    end = start;
+  }
+  return out;
+}
+
+size_t LastPos(const std::string& find, const std::string& text) {
+  if (find.empty() || find.size() > text.size()) return 0;
+  const size_t at = text.rfind(find);
+  return at == std::string::npos ? 0 : at + 1;
 }

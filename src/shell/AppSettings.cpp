@@ -1,0 +1,63 @@
+// The settings record and its file.
+#include "shell/AppSettings.h"
+
+#include "shell/IniFile.h"
+
+AppSettings DefaultSettings(const std::string& sharedFolderBase) {
+  AppSettings s;
+  std::string base = sharedFolderBase;
+  if (!base.empty() && base.back() != '/') base += '/';
+  s.SharedFolder = base + kDefaultSharedFolderName;
+  return s;
+}
+
+AppSettings LoadSettings(const std::string& settingsFile, const std::string& sharedFolderBase) {
+  const AppSettings d = DefaultSettings(sharedFolderBase);
+  const IniFile ini(settingsFile);
+  AppSettings s = d;
+  s.ActiveTab = ini.ReadInteger("Form", "Tab", d.ActiveTab);
+  s.WindowLeft = ini.ReadInteger("Form", "Left", d.WindowLeft);
+  s.WindowTop = ini.ReadInteger("Form", "Top", d.WindowTop);
+  s.WindowWidth = ini.ReadInteger("Form", "Width", d.WindowWidth);
+  s.WindowHeight = ini.ReadInteger("Form", "Height", d.WindowHeight);
+  s.Port = kPortRange.Clamp(ini.ReadInteger("Internet", "Port", d.Port));
+  s.TimeoutMs = kTimeoutRange.Clamp(ini.ReadInteger("Internet", "spnTimeOut", d.TimeoutMs));
+  s.InternalAddress = ini.ReadBool("Internet", "radIntern", d.InternalAddress);
+  s.SharedFolder = ini.ReadString("Share", "Folder", d.SharedFolder);
+  s.AcceptUploads = ini.ReadBool("Share", "chkAccUploads", d.AcceptUploads);
+  s.AutoStart = ini.ReadBool("Settings", "chkAutoStart", d.AutoStart);
+  s.UseSkins = ini.ReadBool("Settings", "chkUseSkins", d.UseSkins);
+  s.ResamplerQuality = kResamplerQualityRange.Clamp(
+      ini.ReadInteger("Settings", "edtedtResamplerQ", d.ResamplerQuality));
+  s.ThumbWidth = kThumbSideRange.Clamp(ini.ReadInteger("Settings", "spnWidth", d.ThumbWidth));
+  s.ThumbHeight = kThumbSideRange.Clamp(ini.ReadInteger("Settings", "spnHeight", d.ThumbHeight));
+  // An empty host would leave nothing to ask: the default stands in.
+  s.IpEchoHost = ini.ReadString("Network", "IpEchoHost", d.IpEchoHost);
+  if (s.IpEchoHost.empty()) s.IpEchoHost = d.IpEchoHost;
+  s.TrackerHost = ini.ReadString("Network", "TrackerHost", d.TrackerHost);
+  if (s.TrackerHost.empty()) s.TrackerHost = d.TrackerHost;
+  return s;
+}
+
+bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
+  IniFile ini(settingsFile);
+  ini.WriteInteger("Form", "Left", s.WindowLeft);
+  ini.WriteInteger("Form", "Top", s.WindowTop);
+  ini.WriteInteger("Form", "Width", s.WindowWidth);
+  ini.WriteInteger("Form", "Height", s.WindowHeight);
+  ini.WriteInteger("Form", "Tab", s.ActiveTab);
+  ini.WriteString("Internet", "Adr", s.ServerAddress);
+  ini.WriteInteger("Internet", "Port", s.Port);
+  ini.WriteInteger("Internet", "spnTimeOut", s.TimeoutMs);
+  ini.WriteBool("Internet", "radIntern", s.InternalAddress);
+  ini.WriteString("Share", "Folder", s.SharedFolder);
+  ini.WriteBool("Share", "chkAccUploads", s.AcceptUploads);
+  ini.WriteBool("Settings", "chkAutoStart", s.AutoStart);
+  ini.WriteBool("Settings", "chkUseSkins", s.UseSkins);
+  ini.WriteInteger("Settings", "edtedtResamplerQ", s.ResamplerQuality);
+  ini.WriteInteger("Settings", "spnWidth", s.ThumbWidth);
+  ini.WriteInteger("Settings", "spnHeight", s.ThumbHeight);
+  ini.WriteString("Network", "IpEchoHost", s.IpEchoHost);
+  ini.WriteString("Network", "TrackerHost", s.TrackerHost);
+  return ini.Save(false);
+}

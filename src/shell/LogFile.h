@@ -1,0 +1,45 @@
+// The log: the lines of the log pane, kept across runs in WorkingFolder +
+// "Log.txt" (one line per text line, each ended by CR LF). Only the most
+// recent kMaxLines lines are kept, in memory and on disk. Safe on any thread.
+#pragma once
+
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class LogFile {
+ public:
+  static constexpr size_t kMaxLines = 100000;
+
+  // Adds the lines of the file (a missing file adds none). False with an
+  // error text when the file exists but cannot be read.
+  bool Load(const std::string& path, std::string* error);
+  // The start of a run: two empty lines, then the date and time `now` in the
+  // user's short date and long time formats.
+  void AppendRunSeparator(std::time_t now);
+  void Add(const std::string& line);
+  void Add(const std::vector<std::string>& lines);
+  std::vector<std::string> Lines() const;
+  size_t Count() const;
+  // Replaces the file's content with the lines, atomically. False with an
+  // error text when it cannot be written.
+  bool Save(const std::string& path, std::string* error) const;
+
+  // Called with every added line (after it was added), e.g. to echo it.
+  void SetListener(std::function<void(const std::string&)> listener);
+
+ private:
+  void AddLocked(const std::string& line);
+
+  mutable std::mutex lock_;
+  std::deque<std::string> lines_;
+  std::function<void(const std::string&)> listener_;
+};
+
+// The date and time of a run separator: the user's short date, a blank and
+// the long time (LC_TIME of the environment; in the C or POSIX locale the
+// U.S. English forms "12/31/2026 1:05:09 PM").
+std::string FormatRunDateTime(std::time_t when);

@@ -1,0 +1,217 @@
+// Tests of the INI file class and the settings record.
+#include "shell/AppSettings.h"
+#include "shell/IniFile.h"
+
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(IniFile, ParseIntegerRules) {
+  struct Case {
+    const char* text;
+    std::optional<int> value;
+  };
+  const Case cases[] = {
+      {"3724", 3724},
+      {"0x10", 16},
+      {"0X1f", 31},
+      {"$FF", 255},
+      {"-12", -12},
+      {"+7", 7},
+      {" 42", 42},
+      {"-$10", -16},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"2147483648", std::nullopt},
+      {"$FFFFFFFF", -1},
+      {"$100000000", std::nullopt},
+      {"", std::nullopt},
+      {"abc", std::nullopt},
+      {"12a", std::nullopt},
+      {"0x", std::nullopt},
+      {"$", std::nullopt},
+      {"1.5", std::nullopt},
+      {"0xG", std::nullopt},
+      {"-", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.value, IniFile::ParseInteger(c.text));
+  }
+}
+
+TEST(IniFile, ReadsSectionsAndKeysWithoutRegardToCase) {
+  TempFolder dir;
+  dir.Write("a.ini",
+            "; comment\r\nstray=1\r\n[Size]\r\nThumbWidth = 200 \r\nthumbwidth=999\r\n\n"
+            "[ index ]\nLastEntry=$2A\nbroken line\n[size]\nThumbHeight=150");
+  IniFile ini(dir / "a.ini");
+  EXPECT_EQ(200, ini.ReadInteger("SIZE", "thumbWIDTH", 0));   // first key wins
+  EXPECT_EQ(150, ini.ReadInteger("Size", "ThumbHeight", 0));  // a repeated section merges
+  EXPECT_EQ(42, ini.ReadInteger("Index", "LastEntry", 0));
+  EXPECT_EQ(5, ini.ReadInteger("Index", "Missing", 5));
+  EXPECT_EQ("dflt", ini.ReadString("Nowhere", "x", "dflt"));
+  EXPECT_FALSE(ini.HasKey("", "stray"));
+  EXPECT_EQ((std::vector<std::string>{"Size", "index"}), ini.Sections());
+  EXPECT_TRUE(ini.ReadBool("Index", "LastEntry", false));
+}
+
+TEST(IniFile, WritesInStableOrderAndKeepsOtherContent) {
+  TempFolder dir;
+  dir.Write("c.ini", "[Index]\r\nLastEntry=3\r\n[Extra]\r\nKeep=me\r\n");
+  IniFile ini(dir / "c.ini");
+  ini.WriteInteger("Size", "ThumbWidth", 128);
+  ini.WriteInteger("size", "ThumbHeight", 96);
+  ini.WriteInteger("index", "lastentry", 4);
+  EXPECT_TRUE(ini.Save());
+  EXPECT_EQ(
+      "[Index]\r\nLastEntry=4\r\n\r\n[Extra]\r\nKeep=me\r\n\r\n[Size]\r\nThumbWidth=128\r\n"
+      "ThumbHeight=96\r\n",
+      dir.Read("c.ini"));
+  EXPECT_EQ(4, IniFile(dir / "c.ini").ReadInteger("Index", "LastEntry", 0));
+}
+
+TEST(IniFile, ReadOnlyOrUnwritableFileIsKept) {
+  TempFolder dir;
+  dir.Write("ro.ini", "[A]\r\nk=1\r\n");
+  ::chmod((dir / "ro.ini").c_str(), 0444);
+  IniFile ini(dir / "ro.ini");
+  ini.WriteInteger("A", "k", 2);
+  EXPECT_FALSE(ini.Save());
+  EXPECT_EQ("[A]\r\nk=1\r\n", dir.Read("ro.ini"));
+  IniFile nowhere(dir / "missing/x.ini");
+  nowhere.WriteInteger("A", "k", 2);
+  EXPECT_FALSE(nowhere.Save());
+}
+
+// The file a fresh run writes, byte for byte.
+std::string DefaultFileText(const std::string& shared) {
+  return "[Form]\r\nLeft=10\r\nTop=90\r\nWidth=720\r\nHeight=540\r\nTab=0\r\n\r\n"
+         "[Internet]\r\nAdr=\r\nPort=3724\r\nspnTimeOut=12000\r\nradIntern=0\r\n\r\n"
+         "[Share]\r\nFolder=" +
+         shared +
+         "\r\nchkAccUploads=0\r\n\r\n"
+         "[Settings]\r\nchkAutoStart=1\r\nchkUseSkins=1\r\nedtedtResamplerQ=6\r\nspnWidth=128\r\n"
+         "spnHeight=96\r\n\r\n"
+         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n";
+}
+
+TEST(AppSettings, MissingFileGivesTheDefaults) {
+  TempFolder dir;
+  const AppSettings s = LoadSettings(dir / "none.INI", "/opt/mirelo/");
+  EXPECT_EQ(10, s.WindowLeft);
+  EXPECT_EQ(90, s.WindowTop);
+  EXPECT_EQ(720, s.WindowWidth);
+  EXPECT_EQ(540, s.WindowHeight);
+  EXPECT_EQ(0, s.ActiveTab);
+  EXPECT_EQ(3724, s.Port);
+  EXPECT_EQ(12000, s.TimeoutMs);
+  EXPECT_FALSE(s.InternalAddress);
+  EXPECT_EQ("/opt/mirelo/Shared folder", s.SharedFolder);
+  EXPECT_FALSE(s.AcceptUploads);
+  EXPECT_TRUE(s.AutoStart);
+  EXPECT_TRUE(s.UseSkins);
+  EXPECT_EQ(6, s.ResamplerQuality);
+  EXPECT_EQ(128, s.ThumbWidth);
+  EXPECT_EQ(96, s.ThumbHeight);
+  EXPECT_EQ("checkip.dyndns.org", s.IpEchoHost);
+  EXPECT_EQ("www.novrix.example", s.TrackerHost);
+  EXPECT_EQ(s, DefaultSettings("/opt/mirelo"));
+}
+
+TEST(AppSettings, SavedFileIsInTheFixedOrder) {
+  TempFolder dir;
+  const AppSettings d = DefaultSettings(dir.Slash());
+  EXPECT_TRUE(SaveSettings(dir / "Mirelo.INI", d));
+  EXPECT_EQ(DefaultFileText(dir / "Shared folder"), dir.Read("Mirelo.INI"));
+}
+
+TEST(AppSettings, StoredValuesAreReadWithTheirRules) {
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* stored;
+    int AppSettings::*field;
+    int expected;
+  };
+  const Case cases[] = {
+      {"Internet", "Port", "70000", &AppSettings::Port, 65535},
+      {"Internet", "Port", "-5", &AppSettings::Port, 0},
+      {"Internet", "Port", "http", &AppSettings::Port, 3724},  // the key's default
+      {"Internet", "Port", "0x1F90", &AppSettings::Port, 8080},
+      {"Internet", "Port", "$50", &AppSettings::Port, 80},
+      {"Internet", "spnTimeOut", "50", &AppSettings::TimeoutMs, 100},
+      {"Internet", "spnTimeOut", "999999", &AppSettings::TimeoutMs, 120000},
+      {"Internet", "spnTimeOut", "12345", &AppSettings::TimeoutMs, 12345},
+      {"Settings", "spnWidth", "8", &AppSettings::ThumbWidth, 16},
+      {"Settings", "spnHeight", "4096", &AppSettings::ThumbHeight, 1024},
+      {"Settings", "spnHeight", "", &AppSettings::ThumbHeight, 96},
+      {"Settings", "edtedtResamplerQ", "9", &AppSettings::ResamplerQuality, 6},
+      {"Settings", "edtedtResamplerQ", "0X2", &AppSettings::ResamplerQuality, 2},
+      {"Form", "Left", "-300", &AppSettings::WindowLeft, -300},  // not fitted to the screen
+      {"Form", "Tab", "17", &AppSettings::ActiveTab, 17},
+      {"Form", "Width", "wide", &AppSettings::WindowWidth, 720},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.stored);
+    TempFolder dir;
+    dir.Write("s.INI", std::string("[") + c.section + "]\r\n" + c.key + "=" + c.stored + "\r\n");
+    EXPECT_EQ(c.expected, LoadSettings(dir / "s.INI", "/p/").*c.field);
+  }
+}
+
+TEST(AppSettings, BooleansTextsAndHosts) {
+  TempFolder dir;
+  dir.Write("s.INI",
+            "[internet]\nADR=10.0.0.9\nradIntern=1\n[Share]\nFolder=/srv/pics/\nchkAccUploads=$2\n"
+            "[Settings]\nchkAutoStart=0\nchkUseSkins=x\n[Network]\nIpEchoHost=127.0.0.1:8080\n"
+            "TrackerHost=\n");
+  const AppSettings s = LoadSettings(dir / "s.INI", "/p/");
+  EXPECT_TRUE(s.InternalAddress);
+  EXPECT_EQ("", s.ServerAddress);  // never read back
+  EXPECT_EQ("/srv/pics/", s.SharedFolder);
+  EXPECT_TRUE(s.AcceptUploads);
+  EXPECT_FALSE(s.AutoStart);
+  EXPECT_TRUE(s.UseSkins);  // not a number: the default
+  EXPECT_EQ("127.0.0.1:8080", s.IpEchoHost);
+  EXPECT_EQ("www.novrix.example", s.TrackerHost);
+}
+
+TEST(AppSettings, RoundTripAndRewriteInPlace) {
+  TempFolder dir;
+  AppSettings s = DefaultSettings("/p");
+  s.WindowLeft = -20;
+  s.ServerAddress = "192.168.1.5";
+  s.Port = 8080;
+  s.InternalAddress = true;
+  s.SharedFolder = "/srv/my pictures/";
+  s.AcceptUploads = true;
+  s.ThumbWidth = 200;
+  s.TrackerHost = "127.0.0.1:9000";
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  AppSettings back = LoadSettings(dir / "s.INI", "/p");
+  EXPECT_EQ("", back.ServerAddress);
+  back.ServerAddress = s.ServerAddress;
+  EXPECT_EQ(s, back);
+  // Saving again over the file changes nothing but the values.
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  const std::string once = dir.Read("s.INI");
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", back));
+  EXPECT_EQ(once, dir.Read("s.INI"));
+}
+
+TEST(AppSettings, ReadOnlyFileIsReadAndKeptUnchanged) {
+  TempFolder dir;
+  dir.Write("s.INI", "[Internet]\r\nPort=8080\r\n");
+  ::chmod((dir / "s.INI").c_str(), 0444);
+  AppSettings s = LoadSettings(dir / "s.INI", "/p/");
+  EXPECT_EQ(8080, s.Port);
+  s.Port = 9000;
+  EXPECT_FALSE(SaveSettings(dir / "s.INI", s));
+  EXPECT_EQ("[Internet]\r\nPort=8080\r\n", dir.Read("s.INI"));
+}
+
+}  // namespace
