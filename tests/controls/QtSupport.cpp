@@ -13,7 +13,7 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvir
 
 QApplication* TestApp() {
   static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "qt_tests";
     static char* argv[] = {name, nullptr};

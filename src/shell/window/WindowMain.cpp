@@ -1,7 +1,15 @@
-// Entry of the windowed program. Until the main window is built, the program
-// runs as the headless server.
+// Entry of the windowed program: the application object, the main window and
+// the message loop.
 #include "shell/window/WindowMain.h"
 
-#include "shell/Headless.h"
+#include "shell/window/ErrorDisplay.h"
+#include "shell/window/FormMain.h"
 
-int RunWindow(int argc, char** argv) { return RunHeadless(argc, argv); }
+int RunWindow(int argc, char** argv) {
+  TMireloApplication app(argc, argv);
+  app.setApplicationName(FormText::kCaption);
+  TFrmMain form;
+  form.show();
+  Guard([&] { form.PageChange(); });
+  return app.exec();
+}

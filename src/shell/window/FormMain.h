@@ -1,0 +1,218 @@
+// The main window: every tab and control under its name, and the controller
+// that maps the core's logic (settings, sharing, status board, cache, network)
+// onto them. Runs on the window thread; workers reach it only through
+// ReportStatus, carried out here while they wait.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTableWidget;
+class QGroupBox;
+class TAlignPanel;
+class TGradientBanner;
+class TLedScanner;
+class TLinkLabel;
+class TOrvelSplitter;
+class TScrollingText;
+
+// Texts of the window that other parts and tests refer to.
+namespace FormText {
+inline constexpr const char* kCaption = "Novrix Mirelo Share";
+inline constexpr const char* kTrayHint = "Mirelo - Double click to exit.";
+inline constexpr const char* kMakerHome = "http://www.novrix.example/";
+inline constexpr const char* kHelpPage = "http://www.novrix.example/mirelo-share/help/index.html";
+inline constexpr const char* kSupportForum = "http://www.novrix.example/forum/";
+inline constexpr const char* kContactMail = "mailto:author@novrix.example";
+inline constexpr const char* kFriendPlaceholder = "friend@example.com";
+}  // namespace FormText
+
+class TFrmMain : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TFrmMain(QWidget* parent = nullptr);
+  ~TFrmMain() override;
+
+  // Top panel and bottom row.
+  QWidget* pnlTop;
+  QLabel* imgLogo;
+  QPushButton* btnCopyAddress;
+  QLabel* imgTabLogo;
+  QTabWidget* Page;
+  QWidget* pnlSeeThrough;
+  TLedScanner* Scanner;
+  QPushButton* btnStart;
+  QPushButton* btnQuit;
+  QAction* actShare;
+  QAction* actTest;
+  QSystemTrayIcon* TrayIcon;
+  QMenu* popSysTray;
+  QAction* mnuShowApp;
+  QAction* mnuClose;
+
+  // Tab 0, "Shared files".
+  QWidget* tabShare;
+  QGroupBox* grpShare;
+  TGradientBanner* pnlDirectory;
+  QLabel* lblShareFolder;
+  QLineEdit* edtDirectory;
+  QPushButton* btnBrowse;
+  QCheckBox* chkAccUploads;
+  QCheckBox* chkPrivate;
+  QGroupBox* grpInviteFrnd;
+  QLabel* lblFriendEmail;
+  QLineEdit* edtEmail;
+  QLabel* lblSubj;
+  QLineEdit* edtSubject;
+  QPushButton* btnSendEmail;
+  QPlainTextEdit* mmoBody;
+
+  // Tab 1, "Connections".
+  QWidget* tabConnections;
+  TAlignPanel* pnlConnections;
+  QLabel* lblConnections;
+  QTableWidget* lstConnect;
+  TOrvelSplitter* splitConnections;
+  QLabel* lblFriends;
+  QTableWidget* lstUsers;
+  QPushButton* btnSearch;
+
+  // Tab 2, "Internet settings".
+  QWidget* tabISettings;
+  QGroupBox* grpYourIp;
+  QLabel* lblIpAdres;
+  QLineEdit* edtAdr;
+  QCheckBox* chkAutoIP;
+  QLabel* lblPort;
+  QSpinBox* spnPort;
+  QPushButton* btnTest;
+  QPushButton* btnHelp;
+  TScrollingText* lblScroll;
+  QGroupBox* grpServerType;
+  QRadioButton* radIntern;
+  QRadioButton* radExtern;
+  QGroupBox* grpCopyAddress;
+  QLabel* lblMessage;
+  QLineEdit* edtWebAdr;
+  QPushButton* btnCopyIp;
+  QGroupBox* grpAdvanced;
+  QLabel* lblTimeOut;
+  QSpinBox* spnTimeOut;
+  QLabel* lblPingMax;
+  QSpinBox* spnMaxPing;
+
+  // Tab 3, "Settings".
+  QWidget* tabSettings;
+  QGroupBox* grpMisc;
+  QCheckBox* chkAskStop;
+  QCheckBox* chkUseSkins;
+  QCheckBox* chkAutoStart;
+  QLabel* lblGmt;
+  QLineEdit* edtGmtDev;
+  QPushButton* btnShortcut;
+  QGroupBox* grpCache;
+  QLabel* lblWidth;
+  QSpinBox* spnWidth;
+  QLabel* lblHeight;
+  QSpinBox* spnHeight;
+  QLabel* lblResamplerQ;
+  QSpinBox* edtedtResamplerQ;
+  QPushButton* btnMantainCache;
+  QPushButton* btnClearCache;
+  QPushButton* btnSaveDB;
+
+  // Tab 4, "Logs".
+  QWidget* tabLog;
+  TAlignPanel* pnlLogs;
+  QPlainTextEdit* logDown;
+  TOrvelSplitter* SplitterLeft;
+  QPlainTextEdit* logUpload;
+  TOrvelSplitter* SplitterRight;
+  QPlainTextEdit* Log;
+
+  // Tab 5, "Info".
+  QWidget* tabInfo;
+  QLabel* lblProductName;
+  QLabel* lblUserName;
+  QLabel* lblWorkFolder;
+  TLinkLabel* lblSupport;
+  QPlainTextEdit* mmoAbout;
+  QLabel* imgNovrixLogo;
+
+  // Tab 6, "Beta".
+  QWidget* tabBeta;
+  TLinkLabel* lblRepBug;
+  TLinkLabel* lblReqFeature;
+  TLinkLabel* lblDirectContact;
+  QPushButton* btnSendIP;
+  QPushButton* btnCrashTest;
+  QLabel* lblBetaNote;
+
+  // Texts composed from the controls.
+  QString WebAddress() const;
+  QString InvitationBody() const;
+  // "mailto:" address with percent-encoded query values.
+  static QString MailtoAddress(const QString& to, const QString& subject, const QString& body);
+
+  // Whether the skin style sheet is on.
+  bool SkinActive() const { return m_skinActive; }
+  void SetSkinActive(bool on);
+
+  // Shows the window again from the tray, restored and in front.
+  void RestoreFromTray();
+  // Closing without the confirmation (logout, SIGTERM).
+  void CloseWithoutAsking();
+
+  // The folder of the fixed pictures, ending in "/".
+  static QString SystemFolderPath();
+
+  // Opens an address with the desktop; tests replace it.
+  static void SetShellOpener(std::function<void(const QString&)> opener);
+  static void OpenInShell(const QString& target);
+
+ public slots:
+  void AdrChanged();
+  void edtDirectoryChange();
+  void btnCopyIpClick();
+  void actTestExecute();
+  void btnHelpClick();
+  void imgNovrixLogoClick();
+  void btnSendEmailClick();
+  void chkUseSkinsClick();
+  void PageChange();
+  void btnQuitClick();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+ private:
+  void BuildTop();
+  void BuildShareTab();
+  void BuildConnectionsTab();
+  void BuildInternetTab();
+  void BuildSettingsTab();
+  void BuildLogTab();
+  void BuildInfoTab();
+  void BuildBetaTab();
+  void BuildBottom();
+  void BuildTray();
+
+  bool m_skinActive = false;
+  bool m_skipConfirm = false;
+};
