@@ -145,13 +145,10 @@ TUrlParts SplitUrl(std::string_view url) {
     parts.Host = std::string(hostPart);
   }
 
-  parts.Target = "/" + std::string(pathPart);
-  if (const auto q = pathPart.find('?'); q != std::string_view::npos) {
-    parts.Path = "/" + std::string(pathPart.substr(0, q));
-    parts.Query = std::string(pathPart.substr(q + 1));
-  } else {
-    parts.Path = "/" + std::string(pathPart);
-  }
+  parts.Target.assign(1, '/').append(pathPart);
+  const auto q = pathPart.find('?');
+  parts.Path.assign(1, '/').append(pathPart.substr(0, q));
+  if (q != std::string_view::npos) parts.Query = std::string(pathPart.substr(q + 1));
   if (parts.Host.empty()) parts.Host = "localhost";
   return parts;
 }
@@ -355,6 +352,9 @@ bool THttpClient::Request(std::string_view method, std::string_view url) {
 bool THttpClient::ReadBody() {
   TTcpBlockingSocket& sock = *socket_;
   const auto limit = static_cast<std::size_t>(ClientLimits::kMaxBodyBytes);
+  // An announced length beyond the limit fails before anything is allocated
+  // (a chunked body ignores the length, as it does any other).
+  if (tooLarge_ && transferMode_ != TTransferMode::Chunked) return false;
 
   switch (transferMode_) {
     case TTransferMode::UntilClose:
@@ -373,7 +373,6 @@ bool THttpClient::ReadBody() {
       }
 
     case TTransferMode::ByLength:
-      if (tooLarge_) return false;
       if (contentLength_ < 1) return true;
       sock.ReceiveToStream(Body.Buffer(), Timeout, contentLength_);
       Body.Seek(Body.Size());

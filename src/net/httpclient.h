@@ -86,8 +86,12 @@ class THttpClient : public TNetClient {
   TTransferMode TransferMode() const { return transferMode_; }
   TTcpBlockingSocket& Socket() { return *socket_; }
 
- private:
+  // Puts the request's own header lines above the caller's in HeaderLines
+  // (request line, Host, ..., User-Agent, Content-Type, Content-Length), ends
+  // them with an empty line and returns the block as it goes on the wire.
   std::string BuildRequestHeader(std::string_view method, const TUrlParts& url);
+
+ private:
   void DecodeStatusLine(const std::string& line);
   bool ReadBody();
   void TakeCookies();
