@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -138,4 +139,133 @@ std::string WriteFileAtomically(const std::string& fileName, const std::string& 
     return error;
   }
   return {};
+}
+
+namespace {
+
+using Decoder = std::string (*)(const std::uint8_t*, std::size_t, Bitmap&);
+
+// Reads the file and decodes it into a temporary picture; the caller's bitmap
+// receives it only on success. Failures of any kind come back as text.
+std::string DecodeFile(const std::string& fileName, Decoder decode, Bitmap& bitmap) {
+  try {
+    std::string bytes;
+    std::string error = ReadPictureFile(fileName, bytes);
+    if (!error.empty()) return error;
+    Bitmap picture;
+    error = decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), picture);
+    if (!error.empty()) return error;
+    bitmap = std::move(picture);
+    return {};
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+std::string DecodeBmpChecked(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  Bitmap picture;
+  std::string error = DecodeBmp(data, size, picture);
+  if (!error.empty()) return error;
+  if (picture.Width() < 1 || picture.Height() < 1) return "Invalid image size!";
+  bitmap = std::move(picture);
+  return {};
+}
+
+}  // namespace
+
+void LoadJpeg(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeJpeg, bitmap);
+}
+
+void LoadBmp(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeBmpChecked, bitmap);
+}
+
+void LoadGif(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeGif, bitmap);
+}
+
+void LoadPng(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodePng, bitmap);
+}
+
+void LoadIco(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeIco, bitmap);
+}
+
+void LoadEmf(const std::string& fileName, Bitmap&, std::string& error) {
+  error = "Metafile pictures cannot be shown here: " + fileName;
+}
+
+void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  if (!PictureFileExists(fileName)) {
+    error = MissingFile(fileName);
+  } else if (IsJpeg(fileName)) {
+    LoadJpeg(fileName, bitmap, error);
+  } else if (IsBmp(fileName)) {
+    LoadBmp(fileName, bitmap, error);
+  } else if (IsGif(fileName)) {
+    LoadGif(fileName, bitmap, error);
+  } else if (IsPng(fileName)) {
+    LoadPng(fileName, bitmap, error);
+  } else if (IsIco(fileName)) {
+    LoadIco(fileName, bitmap, error);
+  } else if (IsEmf(fileName)) {
+    LoadEmf(fileName, bitmap, error);
+  } else {
+    error = "Unsupported graphic format";
+  }
+}
+
+namespace {
+
+// GIF and PNG conversion: error names the conversion while it runs; a decoder
+// failure propagates as an exception with error still naming it.
+void ConvertToJpeg(const std::string& fileName, Decoder decode, const char* what, JpegImage& jpeg,
+                   std::string& error) {
+  error = std::string("Cannot convert ") + what + " to JPEG: " + fileName;
+  Bitmap picture;
+  std::string bytes;
+  std::string failure = ReadPictureFile(fileName, bytes);
+  if (failure.empty()) {
+    failure = decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), picture);
+  }
+  if (!failure.empty()) throw std::runtime_error(failure);
+  jpeg.Assign(std::move(picture));
+  error.clear();
+}
+
+}  // namespace
+
+void GifToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  ConvertToJpeg(fileName, DecodeGif, "GIF", jpeg, error);
+}
+
+void PngToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  ConvertToJpeg(fileName, DecodePng, "Png", jpeg, error);
+}
+
+void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  Bitmap picture;
+  error = DecodeFile(fileName, DecodeBmpChecked, picture);
+  if (error.empty()) jpeg.Assign(std::move(picture));
+}
+
+void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  if (!PictureFileExists(fileName)) {
+    error = MissingFile(fileName);
+    return;
+  }
+  error.clear();
+  if (IsJpeg(fileName)) {
+    jpeg.LoadFromFile(fileName);
+  } else if (IsGif(fileName)) {
+    GifToJpeg(fileName, jpeg, error);
+  } else if (IsPng(fileName)) {
+    PngToJpeg(fileName, jpeg, error);
+  } else if (IsBmp(fileName)) {
+    BmpToJpeg(fileName, jpeg, error);
+  } else {
+    error = "Unsupported graphic format";
+  }
 }

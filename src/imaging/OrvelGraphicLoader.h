@@ -38,3 +38,39 @@ std::string ReadPictureFileStart(const std::string& fileName, std::string& bytes
 // Writes bytes to a temporary file beside fileName, then renames it over
 // fileName, so the target is never half written. Returns the error text.
 std::string WriteFileAtomically(const std::string& fileName, const std::string& bytes);
+
+// Load operations. The caller owns bitmap and jpeg. Missing files (anything
+// but a regular file) give "File does not exist: " and the name as passed;
+// names no test accepts give "Unsupported graphic format".
+void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error);
+// Fills jpeg from the file: a JPEG keeps its bytes unchanged; GIF, PNG and BMP
+// are decoded and compressed when saved. Throws for a JPEG that cannot be
+// read or parsed, and for a GIF or PNG that cannot be decoded (error then
+// reads "Cannot convert GIF to JPEG: " or "Cannot convert Png to JPEG: " and
+// the name).
+void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+
+// The per-format steps; each empties error first. On failure the bitmap or
+// jpeg stays as it was.
+void LoadJpeg(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void LoadBmp(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void LoadGif(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void LoadPng(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void LoadIco(const std::string& fileName, Bitmap& bitmap, std::string& error);
+// Metafiles cannot be rendered here: always fails with an error text.
+void LoadEmf(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void GifToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+void PngToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+
+// Decoders of pictures held in memory (DecodeJpeg is in JpegImage.h). Each
+// returns the error text, empty on success, and leaves bitmap unchanged on
+// failure. BMP: palette pictures as 8-bit, others 24-bit; an empty bitmap for
+// a header of width or height 0. PNG: 1, 4 or 8-bit palette (grey gets a grey
+// palette), 24-bit, or 32-bit with its alpha. GIF: the first frame, 24-bit,
+// on a white canvas of the logical screen's size. ICO: the largest image
+// drawn over white, 24-bit.
+std::string DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+std::string DecodeIco(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);

@@ -1,7 +1,9 @@
 // Small pictures and files made on the fly for the loader's tests.
 #include "imaging/LoaderFixtures.h"
 
+#include <gif_lib.h>
 #include <jpeglib.h>
+#include <png.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -126,4 +128,121 @@ int MaxChannelDifference(const Bitmap& a, const Bitmap& b) {
     }
   }
   return worst;
+}
+
+std::string Le16(unsigned v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
+}
+
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+
+std::string MakeBmpFile(const std::string& dib, const std::string& pixels) {
+  const std::uint32_t offset = static_cast<std::uint32_t>(14 + dib.size());
+  return "BM" + Le32(static_cast<std::uint32_t>(offset + pixels.size())) + Le32(0) + Le32(offset) +
+         dib + pixels;
+}
+
+std::string InfoHeader(int width, int height, int bits, std::uint32_t compression,
+                       std::uint32_t colorsUsed, std::uint32_t imageSize) {
+  return Le32(40) + Le32(static_cast<std::uint32_t>(width)) +
+         Le32(static_cast<std::uint32_t>(height)) + Le16(1) + Le16(static_cast<unsigned>(bits)) +
+         Le32(compression) + Le32(imageSize) + Le32(2835) + Le32(2835) + Le32(colorsUsed) + Le32(0);
+}
+
+std::string MakeBmp24(const Bitmap& picture) {
+  const Bitmap bgr = picture.ToBgr24();
+  std::string pixels;
+  const std::size_t rowBytes = (static_cast<std::size_t>(bgr.Width()) * 3 + 3) / 4 * 4;
+  for (int y = bgr.Height() - 1; y >= 0; --y) {
+    std::string row(reinterpret_cast<const char*>(bgr.Row(y)), bgr.Width() * 3u);
+    row.resize(rowBytes, '\0');
+    pixels += row;
+  }
+  return MakeBmpFile(InfoHeader(bgr.Width(), bgr.Height(), 24), pixels);
+}
+
+std::string MakePng(int width, int height, unsigned format, const std::string& samples,
+                    const std::string& colormap) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = format;
+  if (!colormap.empty()) {
+    image.format |= PNG_FORMAT_FLAG_COLORMAP;
+    image.colormap_entries = static_cast<png_uint_32>(colormap.size() / 3);
+  }
+  png_alloc_size_t size = 0;
+  const void* map = colormap.empty() ? nullptr : colormap.data();
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, samples.data(), 0, map)) {
+    throw std::runtime_error("png size");
+  }
+  std::string out(size, '\0');
+  if (!png_image_write_to_memory(&image, out.data(), &size, 0, samples.data(), 0, map)) {
+    throw std::runtime_error(image.message);
+  }
+  out.resize(size);
+  return out;
+}
+
+namespace {
+
+int WriteToString(GifFileType* gif, const GifByteType* data, int length) {
+  static_cast<std::string*>(gif->UserData)
+      ->append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+  return length;
+}
+
+}  // namespace
+
+std::string MakeGif(int screenWidth, int screenHeight, const std::string& colours,
+                    const std::vector<GifFrame>& frames) {
+  std::string out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, WriteToString, &error);
+  if (!gif) throw std::runtime_error("EGifOpen");
+  EGifSetGifVersion(gif, true);
+  const int count = static_cast<int>(colours.size() / 3);
+  int size = 2;
+  while (size < count) size *= 2;
+  ColorMapObject* map = GifMakeMapObject(size, nullptr);
+  for (int i = 0; i < count; ++i) {
+    map->Colors[i] = {static_cast<GifByteType>(colours[i * 3]),
+                      static_cast<GifByteType>(colours[i * 3 + 1]),
+                      static_cast<GifByteType>(colours[i * 3 + 2])};
+  }
+  int depth = 1;
+  while ((1 << depth) < size) ++depth;
+  EGifPutScreenDesc(gif, screenWidth, screenHeight, depth, 0, map);
+  for (const auto& f : frames) {
+    if (f.transparent >= 0) {
+      const GifByteType ext[4] = {1, 0, 0, static_cast<GifByteType>(f.transparent)};
+      EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
+    }
+    EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, false, nullptr);
+    for (int y = 0; y < f.height; ++y) {
+      EGifPutLine(gif,
+                  reinterpret_cast<GifPixelType*>(const_cast<char*>(f.indices.data())) +
+                      static_cast<std::size_t>(y) * f.width,
+                  f.width);
+    }
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return out;
+}
+
+std::string MakeIco(const std::vector<IconImage>& images) {
+  std::string dir = Le16(0) + Le16(1) + Le16(static_cast<unsigned>(images.size()));
+  std::string body;
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  for (const auto& img : images) {
+    dir += static_cast<char>(img.width & 0xFF);
+    dir += static_cast<char>(img.height & 0xFF);
+    dir += std::string("\0\0", 2) + Le16(1) + Le16(static_cast<unsigned>(img.bits)) +
+           Le32(static_cast<std::uint32_t>(img.payload.size())) + Le32(offset);
+    offset += static_cast<std::uint32_t>(img.payload.size());
+    body += img.payload;
+  }
+  return dir + body;
 }

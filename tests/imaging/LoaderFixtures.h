@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A fresh temporary folder, removed with everything in it when the object dies.
 class TempFolder {
@@ -39,3 +40,40 @@ std::string WithExifOrientation(const std::string& jpeg, int orientation, bool b
 
 // Largest difference of one colour channel between two pictures of the same size.
 int MaxChannelDifference(const Bitmap& a, const Bitmap& b);
+
+// Little-endian byte writers for hand-made files.
+std::string Le16(unsigned v);
+std::string Le32(std::uint32_t v);
+
+// A BMP file: 14-byte file header, then dib (header, masks, palette), then
+// pixels; the pixel offset points right after dib.
+std::string MakeBmpFile(const std::string& dib, const std::string& pixels);
+// A 40-byte info header.
+std::string InfoHeader(int width, int height, int bits, std::uint32_t compression = 0,
+                       std::uint32_t colorsUsed = 0, std::uint32_t imageSize = 0);
+// A 24-bit bottom-up BMP of the picture.
+std::string MakeBmp24(const Bitmap& picture);
+
+// PNG through libpng's simple writer: format is a PNG_FORMAT_* value; samples
+// hold width * height pixels of that format. colormap (PNG_FORMAT_RGB
+// entries) makes a palette PNG whose samples are indices.
+std::string MakePng(int width, int height, unsigned format, const std::string& samples,
+                    const std::string& colormap = "");
+
+// One frame of a GIF: its place on the screen, its indices and its
+// transparent index (-1: none). The global palette is colours (RGB triples).
+struct GifFrame {
+  int left, top, width, height;
+  std::string indices;
+  int transparent = -1;
+};
+std::string MakeGif(int screenWidth, int screenHeight, const std::string& colours,
+                    const std::vector<GifFrame>& frames);
+
+// An icon file with these images (each a BMP info-header payload or a PNG);
+// entry sizes are taken from widths and heights given.
+struct IconImage {
+  int width, height, bits;
+  std::string payload;
+};
+std::string MakeIco(const std::vector<IconImage>& images);
