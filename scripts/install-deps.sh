@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages (and the browser driver from npm) that building,
 # running or testing needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test
+# Usage: scripts/install-deps.sh run|test|bench
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-run}
@@ -11,6 +11,10 @@ packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
     chromium xvfb xauth nodejs npm)
+fi
+if [ "$what" = bench ]; then
+  # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
+  packages+=(nginx-light lighttpd wrk curl python3)
 fi
 
 sudo=""
