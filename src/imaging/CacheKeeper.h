@@ -1,0 +1,170 @@
+// The thumbnail cache: turns every shared picture into a small JPEG once and
+// finds it again on later requests and across runs.
+//
+// Design note.
+// - Threads: GetThumb and GetThumbs run on connection workers, several at
+//   once; Clear, Maintain, SaveDB and the setters on the window thread. One
+//   object is shared by all of them and is safe to call from any thread.
+// - Lock: one mutex guards the two lists, their index, the counter and the
+//   settings. It is held to look a picture up, to reserve a thumbnail number
+//   and to record an entry, never while a picture is decoded, resampled or
+//   encoded. A picture being made is "pending": a second request for it waits
+//   for the first instead of making another, so one picture gets one entry.
+//   Entries are recorded in the order their numbers were handed out, whatever
+//   order the thumbnails finish in. File tests and existence messages happen
+//   outside the lock, so a window-thread operation never waits on a worker
+//   that waits on the window.
+// - Limits: at most one thumbnail per processor is made at a time across all
+//   callers (each decoded photo holds its full-size pixels); lookups go
+//   through a hash index, so their cost does not grow with the entries.
+// - On disk, in CacheFolder: the thumbnails 000000002.JPG, 000000003.JPG ...
+//   and three database files: "CacheDBInput" (source paths, one per line),
+//   "CacheDBOutput" (thumbnail names, same order), lines ending in CR LF, and
+//   the INI file "CacheSettings" ([Size] ThumbWidth, ThumbHeight; [Index]
+//   LastEntry). Paths are kept exactly as given (names are case-sensitive).
+// - Crashes: each database file is written to a temporary file and renamed
+//   over the old one, so a crash leaves the old or the new file, never half
+//   of one. Entries added since the last save are lost with the process;
+//   their numbers are handed out again and their files overwritten.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class TCacheObj {
+ public:
+  // Sets up the folder (created with its parents; CacheFolder stays empty,
+  // after an error message, when it cannot be written), empty lists, a
+  // 128 x 96 box and filter 6. LastEntry is 0 until LoadDB.
+  explicit TCacheObj(const std::string& folder);
+  // Waits for thumbnails being made, then SaveDB.
+  ~TCacheObj();
+  TCacheObj(const TCacheObj&) = delete;
+  TCacheObj& operator=(const TCacheObj&) = delete;
+
+  // The cache folder ending in "/", or empty when setting it up failed. Set
+  // once by the constructor; the thumbnail route serves files from it.
+  const std::string CacheFolder;
+
+  // The full path of the picture's thumbnail, made now if missing or older
+  // than the picture; empty when the source is not an existing picture
+  // (after the information message of CheckFileExists for a missing file) or
+  // the cache has no folder. A thumbnail that cannot be made still gets a
+  // fresh name, which then names no file.
+  std::string GetThumb(const std::string& sourcePath);
+
+  // GetThumb for the pictures of one listing: the results, in the same order,
+  // and the entries, numbers and messages are those of GetThumb called for
+  // each path in turn, but the missing thumbnails are made concurrently on
+  // up to `threads` threads (0: one per processor).
+  std::vector<std::string> GetThumbs(const std::vector<std::string>& sourcePaths, int threads = 0);
+
+  // Read or write the three database files. SaveDB shows "Cannot save cache
+  // database!" when a list file cannot be written and still writes the settings.
+  void LoadDB();
+  void SaveDB();
+  // Forgets every entry, empties the folder and saves the empty database;
+  // numbering goes on. Throws std::invalid_argument("Path is empty!") without
+  // a folder.
+  void Clear();
+  // Drops the entries whose source or thumbnail is gone (and thumbnail files
+  // that no entry names); empties the folder when no entry is left. Returns
+  // the number of entries dropped. Shows a message when the lists differ in
+  // length and then fails (std::out_of_range) on the first position that one
+  // list lacks. Throws std::invalid_argument("Path is empty!") without a folder.
+  int Maintain();
+
+  // A different value clears the cache.
+  void SetThumbWidth(int value);
+  void SetThumbHeight(int value);
+  // The resampling filter (0 to 6) of thumbnails made from now on.
+  void SetFilterIndex(std::uint8_t value);
+
+  int ThumbWidth() const;
+  int ThumbHeight() const;
+  std::uint8_t FilterIndex() const;
+  std::int64_t LastEntry() const;
+  // Copies of the two lists.
+  std::vector<std::string> Inputs() const;
+  std::vector<std::string> Outputs() const;
+
+  // The steps behind GetThumb, for callers that know what they do.
+  struct Found {
+    int position = -1;  // -1 when absent; the old position when remade
+    std::string name;   // the thumbnail's file name, empty when absent
+  };
+  // Looks the source up; a thumbnail file that is missing, or older than the
+  // source, is deleted with its entry and made again under a new number.
+  Found FindEntry(const std::string& sourcePath);
+  // Makes a thumbnail under the next number and records it when that worked;
+  // empty (and no number used) when the source is not a regular file.
+  std::string AddEntry(const std::string& sourcePath);
+  // Removes the entry at this position and its thumbnail file. Throws
+  // std::logic_error for a negative position or an empty database, and
+  // std::out_of_range for a position one of the lists lacks.
+  void DeleteEntry(int position);
+
+  // The thumbnail size for a picture of width x height in a box of
+  // boxWidth x boxHeight (landscape pictures take the width, others the
+  // height; the other side follows the ratio, rounded half to even).
+  // Throws std::invalid_argument for an empty picture.
+  static std::pair<int, int> ThumbSize(int width, int height, int boxWidth, int boxHeight);
+  // 000000042.JPG for 42; ten digits and more are written in full.
+  static std::string MakeThumbName(std::int64_t number);
+  // Loads, turns upright, resamples and writes one thumbnail; false on any failure.
+  static bool CreateThumb(const std::string& sourcePath, const std::string& target, int boxWidth,
+                          int boxHeight, int filterIndex);
+
+ private:
+  struct Job;
+  using JobPtr = std::shared_ptr<Job>;
+
+  static std::string SetCacheFolder(const std::string& path);
+
+  // Looks the paths up in order, as that many single lookups would; with
+  // addMissing, reserves numbers for missing thumbnails and makes them on up
+  // to `threads` threads. Names without the folder.
+  std::vector<Found> ResolveAll(const std::vector<std::string>& paths, bool addMissing,
+                                int threads);
+  // The thumbnail of an entry is usable: a regular file not older than the source.
+  bool ThumbIsCurrent(const std::string& sourcePath, const std::string& name) const;
+  // Makes the job's thumbnail outside the lock, then records it.
+  void Make(const JobPtr& job);
+
+  // With mu_ held:
+  int PositionOf(std::uint64_t serial) const;
+  JobPtr ReserveLocked(const std::string& path);
+  void CompleteLocked(const JobPtr& job, bool made);
+  void AppendLocked(const std::string& path, const std::string& name);
+  void DeleteEntryLocked(int position);
+  void ReindexLocked();
+  void ClearLocked();
+
+  mutable std::mutex mu_;
+  std::condition_variable jobDone_;
+  std::mutex saveMu_;  // one SaveDB writes at a time
+
+  std::vector<std::string> inputs_;
+  std::vector<std::string> outputs_;
+  std::vector<std::uint64_t> serials_;  // entry ids, ascending, parallel to inputs_
+  std::unordered_map<std::string, std::uint64_t> index_;  // first entry of each path
+  std::size_t duplicates_ = 0;                            // paths listed more than once
+  std::uint64_t nextSerial_ = 1;
+
+  std::unordered_map<std::string, JobPtr> pending_;  // pictures being made
+  std::deque<JobPtr> commitQueue_;                   // in the order of their numbers
+  std::uint64_t generation_ = 0;                     // counts clears and loads
+  int running_ = 0;                                  // thumbnails being made
+
+  int thumbWidth_ = 128;
+  int thumbHeight_ = 96;
+  std::int64_t lastEntry_ = 0;
+  std::uint8_t filterIndex_ = 6;
+};
