@@ -1,0 +1,115 @@
+// Listener thread and plug-in list: owns the server's TCP port, hands every
+// accepted connection to a new connection worker, and loads the plug-in
+// libraries that may take requests before the router.
+#pragma once
+
+#include "net/tcpsocket.h"
+#include "server/HttpThread.h"
+#include "server/MireloPlugin.h"
+#include "server/ServerActions.h"
+#include "server/ServerLimits.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TCacheObj;
+
+// The plug-in libraries (*.so) of one folder that export "InitFSPlugin", in
+// name order. Read-only after construction, so workers may use it at once from
+// many threads; the libraries stay loaded until the list is destroyed, which
+// its owners (a shared_ptr held by the listener and every worker) arrange to
+// happen only after the last user.
+class TPluginList {
+ public:
+  // Scans folder (ending in "/" or not). A file whose name does not end in
+  // ".so" exactly, that cannot be loaded, or that lacks "InitFSPlugin" is left
+  // out silently.
+  explicit TPluginList(const std::string& folder);
+  ~TPluginList();  // unloads, last loaded first
+  TPluginList(const TPluginList&) = delete;
+  TPluginList& operator=(const TPluginList&) = delete;
+
+  std::size_t Count() const { return libraries_.size(); }
+  // File names of the loaded plug-ins, in list order.
+  std::vector<std::string> Names() const;
+
+  // For every plug-in with "GetTab", in list order, calls addTab with it; the
+  // window makes the page, calls the function and places the control.
+  void AddTabs(const std::function<void(MireloGetTabFn getTab)>& addTab) const;
+
+  // Offers one request to the plug-ins with "BeforeDispatch", in list order,
+  // until one sets a mode other than NotHandled.
+  void RunBeforeDispatch(std::string& rootFolder, std::string& uri, std::string& response,
+                         std::vector<std::string>& headers, ResponseMode& mode,
+                         TTcpBlockingSocket& socket) const;
+
+ private:
+  struct TLibrary {
+    std::string name;
+    void* handle;
+    MireloGetTabFn getTab;
+    MireloBeforeDispatchFn beforeDispatch;
+  };
+  std::vector<TLibrary> libraries_;
+};
+
+// The listener. Configure the public fields, then Start; Stop (or destruction)
+// ends the accept loop and frees the port at once. Running workers are not
+// stopped: they finish their exchange; WaitForWorkers waits for them.
+class TTCPHttpDaemon {
+ public:
+  // Loads the plug-ins of pluginFolder (the program's folder in the program).
+  explicit TTCPHttpDaemon(const std::string& pluginFolder);
+  ~TTCPHttpDaemon();
+  TTCPHttpDaemon(const TTCPHttpDaemon&) = delete;
+  TTCPHttpDaemon& operator=(const TTCPHttpDaemon&) = delete;
+
+  // Configuration, written before Start and only read afterwards.
+  std::string RootFolder;  // the shared folder; "/" is appended at Start
+  TStatusCallback StatusCallback;
+  bool AllowUploads = false;
+  int TimeoutMs = 12000;
+  TCacheObj* Cache = nullptr;
+  // Every IPv4 interface by default; tests use "127.0.0.1".
+  std::string BindAddress = "0.0.0.0";
+  int MaxWorkers = ServerLimits::kMaxWorkers;
+  int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;
+
+  void SetPort(const std::string& port) { Port = port; }
+  const TPluginList& Plugins() const { return *plugins_; }
+
+  // Binds and listens (port "0" takes a free port), then runs the accept loop
+  // on the listener thread. A bind or listen failure is not fatal: the loop
+  // runs and accepts nothing (ListenError tells why).
+  void Start();
+  void Stop();
+
+  bool Listening() const { return listening_; }
+  int ListenError() const { return listenError_; }
+  // The port actually bound (0 when not listening).
+  int BoundPort() const { return boundPort_; }
+
+  int RunningWorkers() const { return registry_->Running(); }
+  // Waits up to ms for every worker started by this listener to end.
+  bool WaitForWorkers(int ms) { return registry_->WaitIdle(ms); }
+
+ private:
+  void AcceptLoop();
+
+  TTcpBlockingSocket ListenSocket;
+  std::string Port = "3724";
+  std::shared_ptr<const TPluginList> plugins_;
+  std::shared_ptr<TWorkerRegistry> registry_;
+  std::thread thread_;
+  std::atomic<bool> terminate_{false};
+  bool listening_ = false;
+  int listenError_ = 0;
+  int boundPort_ = 0;
+};
+
+// The page control GetPageControl hands to plug-ins; the window sets it.
+void SetPageControl(void* pageControl);

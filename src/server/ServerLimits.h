@@ -1,0 +1,24 @@
+// Bounds of the server against hostile or broken peers, in one place.
+#pragma once
+
+#include <cstdint>
+
+namespace ServerLimits {
+
+// Longest request line or header line, without its CR LF (longer: 10055,
+// connection closed without a response). Also bounds an upload's part header.
+inline constexpr int kMaxHeadLineLength = 16 * 1024;
+// Most header lines one request may carry.
+inline constexpr int kMaxHeaderLines = 100;
+// The request line and all header lines must have arrived within this time.
+inline constexpr int kRequestHeadTimeMs = 60 * 1000;
+// Largest plain (non-multipart) request body; uploads are streamed to disk.
+inline constexpr std::int64_t kMaxPlainBody = 16 * 1024 * 1024;
+// Most workers running at once; the listener stops accepting at the cap.
+inline constexpr int kMaxWorkers = 256;
+// The listener looks at its stop flag at least this often.
+inline constexpr int kListenerPollMs = 250;
+// How long a stopping program waits for running workers.
+inline constexpr int kExitWorkerWaitMs = 5000;
+
+}  // namespace ServerLimits

@@ -1,0 +1,117 @@
+// Listener over real loopback: port handling, stop and restart, a stop during
+// a running exchange, and the download block reader the worker streams with.
+#include "server/HttpDaemon.h"
+
+#include "ServerHarness.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using namespace testing_server;
+using namespace std::chrono_literals;
+
+bool Replied(const std::string& reply) { return reply.rfind("HTTP/1.0 200\r\n", 0) == 0; }
+
+TEST(HttpDaemon, FolderWithoutLibrariesSendsEveryRequestToTheRouter) {
+  TServerHarness server;
+  EXPECT_EQ(0u, server.Daemon().Plugins().Count());
+  EXPECT_NE(std::string::npos,
+            server.Exchange("GET /take-a HTTP/1.0\r\n\r\n").find(FallbackPage("/take-a")));
+}
+
+TEST(HttpDaemon, MissingPluginFolderLoadsNothing) {
+  TPluginList list("/nonexistent/folder/for/plugins");
+  EXPECT_EQ(0u, list.Count());
+}
+
+TEST(HttpDaemon, StopFreesThePortAndANewListenerBindsItAgain) {
+  TTempFolder root, plugins;
+  int port = 0;
+  {
+    TServerHarness first;
+    port = first.Port();
+    ASSERT_GT(port, 0);
+    // A served connection leaves the port's old connections closing.
+    EXPECT_TRUE(Replied(first.Exchange("GET / HTTP/1.0\r\n\r\n")));
+    first.Daemon().Stop();
+    EXPECT_FALSE(first.Connect().valid());  // nobody listens any more
+  }
+  TTCPHttpDaemon second(plugins.Slash());
+  second.BindAddress = "127.0.0.1";
+  second.SetPort(std::to_string(port));
+  second.RootFolder = root.Path().string();
+  second.Start();
+  EXPECT_TRUE(second.Listening());
+  EXPECT_EQ(port, second.BoundPort());
+  second.Stop();
+}
+
+TEST(HttpDaemon, PortInUseAcceptsNothingAndStopsCleanly) {
+  TServerHarness holder;
+  TTempFolder plugins;
+  TTCPHttpDaemon daemon(plugins.Slash());
+  daemon.BindAddress = "127.0.0.1";
+  daemon.SetPort(std::to_string(holder.Port()));
+  daemon.Start();
+  EXPECT_FALSE(daemon.Listening());
+  EXPECT_EQ(10048, daemon.ListenError());
+  const auto start = std::chrono::steady_clock::now();
+  daemon.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_TRUE(Replied(holder.Exchange("GET / HTTP/1.0\r\n\r\n")));  // the holder still serves
+}
+
+TEST(HttpDaemon, StopDuringAnExchangeLetsItFinishAndReport) {
+  TServerHarness server(MIRELO_TEST_PLUGIN_DIR);
+  UniqueFd fd = server.Connect();
+  TServerHarness::SendAll(fd.get(), "GET /big HTTP/1.0\r\n\r\n");
+  // Read a little, so the worker is in the middle of sending.
+  char buf[1024];
+  ASSERT_GT(::recv(fd.get(), buf, sizeof buf, 0), 0);
+  server.Daemon().Stop();
+  EXPECT_FALSE(server.Connect().valid());
+  const std::string rest = TServerHarness::ReadAll(fd.get());
+  EXPECT_GT(rest.size(), (8u << 20) - sizeof buf - 200);
+  server.WaitIdle();
+  EXPECT_EQ("-1", server.Reports().back().operation);
+}
+
+class DownloadBlocks : public ::testing::Test {
+ protected:
+  TTempFolder folder;
+
+  TServerActions Open(std::size_t size) {
+    const auto path = folder.Path() / "file.bin";
+    std::ofstream(path, std::ios::binary) << std::string(size, 'd');
+    TServerActions actions;
+    actions.Download.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return actions;
+  }
+};
+
+TEST_F(DownloadBlocks, WholeBlocksThenTheRest) {
+  struct Case {
+    std::size_t size;
+    std::vector<int> blocks;
+  };
+  const Case cases[] = {{0, {0}}, {1, {1, 0}}, {65536, {65536, 0}}, {65537, {65536, 1, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    TServerActions actions = Open(c.size);
+    std::vector<char> buffer(TServerActions::kDownloadBlockSize);
+    for (int expected : c.blocks) EXPECT_EQ(expected, actions.ReadDownloadBlock(buffer.data()));
+  }
+}
+
+TEST_F(DownloadBlocks, ReadWithoutAFileFails) {
+  TServerActions actions;
+  std::vector<char> buffer(TServerActions::kDownloadBlockSize);
+  EXPECT_THROW(actions.ReadDownloadBlock(buffer.data()), std::runtime_error);
+}
+
+}  // namespace
