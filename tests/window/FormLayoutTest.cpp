@@ -3,6 +3,8 @@
 #include "shell/window/FormMain.h"
 
 #include "controls/Decor.h"
+#include "shell/OrvelTPU.h"
+#include "shell/StatusBoard.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include "QtSupport.h"
@@ -266,28 +268,38 @@ TEST(FormController, SendEmailOpensTheEncodedAddress) {
   TestApp();
   TFrmMain form;
   QStringList opened;
-  TFrmMain::SetShellOpener([&](const QString& t) { opened << t; });
+  SetDocumentOpener([&](const std::string& t) {
+    opened << QString::fromStdString(t);
+    return 0;
+  });
   form.edtAdr->setText("10.0.0.2");
   form.edtEmail->setText("bob@example.com");
   form.edtSubject->setText("A & B");
   form.btnSendEmail->click();
-  TFrmMain::SetShellOpener(nullptr);
+  SetDocumentOpener(nullptr);
   ASSERT_EQ(1, opened.size());
-  const QString body = form.InvitationBody() + "\r\n\r\n-------\r\n" + FormText::kMakerHome;
+  const QString body = form.InvitationBody() + "\r\n\r\n-------\r\n" + kMakerWebAddress;
   EXPECT_EQ(TFrmMain::MailtoAddress("bob@example.com", "A & B", body), opened[0]);
+  EXPECT_TRUE(opened[0].startsWith("mailto:bob@example.com?subject=A%20%26%20B&body=Hi."));
+  EXPECT_TRUE(opened[0].contains("%0D%0A"));
 }
 
 TEST(FormController, TestButtonOpensTheAddressInAnyState) {
   TestApp();
   TFrmMain form;
   QStringList opened;
-  TFrmMain::SetShellOpener([&](const QString& t) { opened << t; });
+  SetDocumentOpener([&](const std::string& t) {
+    opened << QString::fromStdString(t);
+    return 0;
+  });
   form.edtAdr->setText("10.0.0.2");
   form.btnTest->click();
   form.actTest->trigger();  // disabled while stopped: F5 does nothing
   form.btnHelp->click();
-  TFrmMain::SetShellOpener(nullptr);
-  EXPECT_EQ(QStringList({"http://10.0.0.2:3724", FormText::kHelpPage}), opened);
+  SetDocumentOpener(nullptr);
+  EXPECT_EQ(QStringList(
+                {"http://10.0.0.2:3724", "http://www.novrix.example/mirelo-share/help/index.html"}),
+            opened);
 }
 
 TEST(FormController, TabPictureFollowsTheTab) {

@@ -6,6 +6,7 @@
 #include "controls/Confirm.h"
 #include "controls/Decor.h"
 #include "controls/OrvelSplitter.h"
+#include "shell/StartUp.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include <QAction>
@@ -120,11 +121,6 @@ QTableWidget* Table(QWidget* parent, const char* name, const QStringList& column
   return t;
 }
 
-std::function<void(const QString&)>& ShellOpener() {
-  static std::function<void(const QString&)> opener;
-  return opener;
-}
-
 const char* const kSkin = R"(
 TFrmMain, QTabWidget > QWidget { background: #e9eef5; }
 QGroupBox { border: 1px solid #8aa3c7; border-radius: 5px; margin-top: 12px; padding: 6px;
@@ -145,18 +141,6 @@ QHeaderView::section { background: #dbe5f3; border: 1px solid #9fb3d1; padding: 
 )";
 
 }  // namespace
-
-void TFrmMain::SetShellOpener(std::function<void(const QString&)> opener) {
-  ShellOpener() = std::move(opener);
-}
-
-void TFrmMain::OpenInShell(const QString& target) {
-  if (ShellOpener()) {
-    ShellOpener()(target);
-    return;
-  }
-  QDesktopServices::openUrl(QUrl(target, QUrl::TolerantMode));
-}
 
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   setObjectName("FrmMain");
@@ -193,6 +177,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   BuildBottom();
   BuildTray();
 
+  WireController();
   connect(edtAdr, &QLineEdit::textChanged, this, &TFrmMain::AdrChanged);
   connect(spnPort, &QSpinBox::valueChanged, this, &TFrmMain::AdrChanged);
   connect(edtDirectory, &QLineEdit::textChanged, this, &TFrmMain::edtDirectoryChange);
@@ -221,9 +206,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   SetSkinActive(chkUseSkins->isChecked());
 }
 
-QString TFrmMain::SystemFolderPath() { return QCoreApplication::applicationDirPath() + "/system/"; }
-
-TFrmMain::~TFrmMain() = default;
+QString TFrmMain::SystemFolderPath() { return QString::fromStdString(SystemFolder()); }
 
 void TFrmMain::BuildTop() {
   pnlTop = Named(new QWidget(this), "pnlTop");
@@ -588,52 +571,6 @@ void TFrmMain::BuildTray() {
           });
 }
 
-QString TFrmMain::WebAddress() const {
-  return "http://" + edtAdr->text() + ":" + QString::number(spnPort->value());
-}
-
-QString TFrmMain::InvitationBody() const {
-  return "Hi.  \r\nI'm sharing my pictures/wallpapers. Enter this addrees in your web browser to "
-         "see them:  \r\n" +
-         WebAddress() + "\r\nSee you soon \r\nYour name ";
-}
-
-QString TFrmMain::MailtoAddress(const QString& to, const QString& subject, const QString& body) {
-  // Every byte of the query values outside the unreserved set is
-  // percent-encoded (UTF-8), so "&", "#", "?", "%", blanks and line breaks
-  // reach the mail program exactly as typed.
-  const auto encode = [](const QString& text, const QByteArray& keep = QByteArray()) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
-  };
-  return "mailto:" + encode(to, "@,") + "?subject=" + encode(subject) + "&body=" + encode(body);
-}
-
-void TFrmMain::AdrChanged() {
-  edtWebAdr->setText(WebAddress());
-  mmoBody->setPlainText(QString(InvitationBody()).replace("\r\n", "\n"));
-}
-
-void TFrmMain::edtDirectoryChange() {
-  pnlDirectory->SetText(edtDirectory->text().isEmpty()
-                            ? QString("Please, select the folder you want to share.")
-                            : "Your shared folder is: " + edtDirectory->text());
-}
-
-void TFrmMain::btnCopyIpClick() { QApplication::clipboard()->setText(edtWebAdr->text()); }
-
-void TFrmMain::actTestExecute() { OpenInShell(edtWebAdr->text()); }
-
-void TFrmMain::btnHelpClick() { OpenInShell(FormText::kHelpPage); }
-
-void TFrmMain::imgNovrixLogoClick() { OpenInShell(FormText::kMakerHome); }
-
-void TFrmMain::btnSendEmailClick() {
-  QString body = mmoBody->toPlainText();
-  body.replace("\r\n", "\n").replace("\n", "\r\n");
-  body += QString("\r\n\r\n-------\r\n") + FormText::kMakerHome;
-  OpenInShell(MailtoAddress(edtEmail->text(), edtSubject->text(), body));
-}
-
 void TFrmMain::SetSkinActive(bool on) {
   m_skinActive = on;
   setStyleSheet(on ? QString::fromLatin1(kSkin) : QString());
@@ -641,22 +578,10 @@ void TFrmMain::SetSkinActive(bool on) {
 
 void TFrmMain::chkUseSkinsClick() { SetSkinActive(chkUseSkins->isChecked()); }
 
-void TFrmMain::PageChange() {
-  static const char* const kPictures[] = {"64connections.png", "64shared.png", "64net_set.png",
-                                          "64settings.png",    "64log.png",    "64info.png"};
-  const int index = Page->currentIndex();
-  if (index < 0 || index > 5) return;
-  const QString path = SystemFolderPath() + QString::fromLatin1(kPictures[index]);
-  QPixmap picture;
-  if (!picture.load(path)) {
-    throw std::runtime_error("Cannot load the picture " + path.toStdString());
-  }
-  imgTabLogo->setPixmap(picture);
-}
-
 void TFrmMain::RestoreFromTray() {
   TrayIcon->hide();
-  showNormal();
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
   raise();
   activateWindow();
 }
@@ -676,6 +601,7 @@ void TFrmMain::closeEvent(QCloseEvent* e) {
     return;
   }
   e->accept();
+  emit Closed();
 }
 
 void TFrmMain::changeEvent(QEvent* e) {

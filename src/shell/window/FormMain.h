@@ -4,11 +4,17 @@
 // ReportStatus, carried out here while they wait.
 #pragma once
 
+#include "shell/AppSettings.h"
+#include "shell/LogFile.h"
+#include "shell/StatusBoard.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -34,12 +40,17 @@ class TScrollingText;
 namespace FormText {
 inline constexpr const char* kCaption = "Novrix Mirelo Share";
 inline constexpr const char* kTrayHint = "Mirelo - Double click to exit.";
-inline constexpr const char* kMakerHome = "http://www.novrix.example/";
-inline constexpr const char* kHelpPage = "http://www.novrix.example/mirelo-share/help/index.html";
 inline constexpr const char* kSupportForum = "http://www.novrix.example/forum/";
 inline constexpr const char* kContactMail = "mailto:author@novrix.example";
 inline constexpr const char* kFriendPlaceholder = "friend@example.com";
+inline constexpr const char* kShortcutName = "Mirelo File Share";
 }  // namespace FormText
+
+// The user-name prompt of start-up; tests answer it (empty: the input box).
+using UserNameBox = std::function<std::string(const std::string& offered)>;
+void SetUserNameBoxHook(UserNameBox hook);
+
+class TFrmMainPrivate;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -162,6 +173,38 @@ class TFrmMain : public QWidget {
   QPushButton* btnCrashTest;
   QLabel* lblBetaNote;
 
+  // Entry step 5 after the controls exist: caption, thumbnail cache,
+  // settings, log. Then CompleteStartUp once the window is shown.
+  void FormCreate();
+  void CompleteStartUp(bool shareOff);
+  // The closing sequence after the window closed: settings saved, sharing
+  // stopped, log written, cache released. Runs once.
+  void FormDestroy();
+
+  // Settings between the settings file and the controls, with their side effects.
+  void LoadSettings();
+  void SaveSettings();
+  AppSettings SettingsFromControls() const;
+
+  // Sharing state.
+  bool Sharing() const;
+  void StartSharing();
+  void StopSharing();
+  // A connection worker's report (window thread).
+  void ReportStatus(const std::string& peerIp, const std::string& operation,
+                    const std::string& fileName);
+  // The status callback for the listener: runs ReportStatus on the window
+  // thread while the calling worker waits; harmless after the window is gone.
+  std::function<void(const std::string&, const std::string&, const std::string&)> StatusCallback();
+  // The port the listener actually bound (0 while stopped or when unknown).
+  int ListeningPort() const;
+
+  // Appends one line to the log pane (and the log kept across runs).
+  void AppendLog(const std::string& line);
+  const LogFile& LogLines() const { return m_log; }
+  // True while IP detection, registration or the user search runs.
+  bool NetworkBusy() const { return m_networkBusy; }
+
   // Texts composed from the controls.
   QString WebAddress() const;
   QString InvitationBody() const;
@@ -180,11 +223,28 @@ class TFrmMain : public QWidget {
   // The folder of the fixed pictures, ending in "/".
   static QString SystemFolderPath();
 
-  // Opens an address with the desktop; tests replace it.
-  static void SetShellOpener(std::function<void(const QString&)> opener);
+  // Opens an address with the desktop (the core's OpenDocument).
   static void OpenInShell(const QString& target);
 
+ signals:
+  // The window closed (after the optional confirmation).
+  void Closed();
+
  public slots:
+  void actShareExecute();
+  void btnBrowseClick();
+  void ServerTypeChanged();
+  void chkAutoStartClick();
+  void btnShortcutClick();
+  void btnMantainCacheClick();
+  void btnClearCacheClick();
+  void btnSaveDBClick();
+  void edtedtResamplerQChange();
+  void spnWidthChange();
+  void spnHeightChange();
+  void btnSendIPClick();
+  void btnSearchClick();
+  void lstUsersDblClick(int row);
   void AdrChanged();
   void edtDirectoryChange();
   void btnCopyIpClick();
@@ -213,6 +273,19 @@ class TFrmMain : public QWidget {
   void BuildBottom();
   void BuildTray();
 
+  // Runs a blocking network step on a helper thread while the window keeps
+  // painting in a local event loop; false (nothing run) while one runs.
+  bool RunNetworkStep(const std::function<void()>& step);
+  void WireController();
+
   bool m_skinActive = false;
   bool m_skipConfirm = false;
+  bool m_created = false;
+  bool m_destroyed = false;
+  bool m_networkBusy = false;
+  bool m_serverTypeAttached = true;
+  AppSettings m_loaded;
+  LogFile m_log;
+  StatusBoard m_board;
+  std::shared_ptr<TFrmMainPrivate> d;
 };

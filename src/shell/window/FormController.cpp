@@ -1,0 +1,506 @@
+// The main window's behaviour: sharing, the connection table and log, the
+// settings on the controls, the address and invitation, the cache buttons,
+// the public-network buttons and the closing sequence. The decisions are the
+// core's; this file maps them onto the controls.
+#include "shell/window/FormMain.h"
+
+#include "controls/Decor.h"
+#include "controls/OrvelSelectFolder.h"
+#include "network/ExternalIP.h"
+#include "network/OrvelInternet.h"
+#include "network/Presence.h"
+#include "network/UserSearch.h"
+#include "shell/EntrySequence.h"
+#include "shell/Messages.h"
+#include "shell/OrvelTPU.h"
+#include "shell/StartUp.h"
+#include "shell/window/ErrorDisplay.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QThread>
+#include <QUrl>
+
+#include <ctime>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+UserNameBox& UserNameHook() {
+  static UserNameBox hook;
+  return hook;
+}
+
+std::string Std(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Where workers hand their reports to the window. The window clears `target`
+// (under the lock) before it goes away; a report then waits no longer.
+struct ReportBridge {
+  std::mutex lock;
+  QPointer<TFrmMain> target;
+};
+
+}  // namespace
+
+void SetUserNameBoxHook(UserNameBox hook) { UserNameHook() = std::move(hook); }
+
+class TFrmMainPrivate {
+ public:
+  std::shared_ptr<ReportBridge> bridge = std::make_shared<ReportBridge>();
+};
+
+TFrmMain::~TFrmMain() {
+  {
+    std::lock_guard<std::mutex> hold(d->bridge->lock);
+    d->bridge->target = nullptr;
+  }
+  Guard([this] { FormDestroy(); });
+}
+
+void TFrmMain::WireController() {
+  d = std::make_shared<TFrmMainPrivate>();
+  d->bridge->target = this;
+  connect(actShare, &QAction::triggered, this, Guarded([this] { actShareExecute(); }));
+  connect(btnBrowse, &QPushButton::clicked, this, Guarded([this] { btnBrowseClick(); }));
+  connect(radIntern, &QRadioButton::clicked, this, Guarded([this] {
+            if (m_serverTypeAttached) ServerTypeChanged();
+          }));
+  connect(radExtern, &QRadioButton::clicked, this, Guarded([this] {
+            if (m_serverTypeAttached) ServerTypeChanged();
+          }));
+  connect(chkAutoStart, &QCheckBox::clicked, this, Guarded([this] { chkAutoStartClick(); }));
+  connect(btnShortcut, &QPushButton::clicked, this, Guarded([this] { btnShortcutClick(); }));
+  connect(btnMantainCache, &QPushButton::clicked, this,
+          Guarded([this] { btnMantainCacheClick(); }));
+  connect(btnClearCache, &QPushButton::clicked, this, Guarded([this] { btnClearCacheClick(); }));
+  connect(btnSaveDB, &QPushButton::clicked, this, Guarded([this] { btnSaveDBClick(); }));
+  connect(edtedtResamplerQ, &QSpinBox::valueChanged, this,
+          Guarded([this] { edtedtResamplerQChange(); }));
+  connect(spnWidth, &QSpinBox::valueChanged, this, Guarded([this] { spnWidthChange(); }));
+  connect(spnHeight, &QSpinBox::valueChanged, this, Guarded([this] { spnHeightChange(); }));
+  connect(btnSendIP, &QPushButton::clicked, this, Guarded([this] { btnSendIPClick(); }));
+  connect(btnSearch, &QPushButton::clicked, this, Guarded([this] { btnSearchClick(); }));
+  connect(lstUsers, &QTableWidget::cellDoubleClicked, this,
+          [this](int row, int) { Guard([this, row] { lstUsersDblClick(row); }); });
+}
+
+void TFrmMain::OpenInShell(const QString& target) { OpenDocument(Std(target)); }
+
+// ---- Start-up and closing ----
+
+void TFrmMain::FormCreate() {
+  if (m_created) return;
+  m_created = true;
+  setWindowTitle(Q(WindowCaption()));
+  LoadSettings();
+  // The log pane: the lines kept across runs (or its heading), then the
+  // start of this run.
+  const std::string logPath = WorkingFolder() + "Log.txt";
+  std::string error;
+  const bool existed = QFile::exists(Q(logPath));
+  if (!m_log.Load(logPath, &error)) ShowEscapedError(Q(error));
+  if (!existed) m_log.Add(Std(Log->toPlainText()));
+  m_log.AppendRunSeparator(std::time(nullptr));
+  QStringList lines;
+  for (const std::string& line : m_log.Lines()) lines << Q(line);
+  Log->setPlainText(lines.join('\n'));
+  Log->verticalScrollBar()->setValue(Log->verticalScrollBar()->maximum());
+}
+
+void TFrmMain::CompleteStartUp(bool shareOff) {
+  QCoreApplication::processEvents();
+  Guard([this] { ServerTypeChanged(); });
+  QCoreApplication::processEvents();
+  SettleUserName([this](const std::string& offered) {
+    if (UserNameHook()) return UserNameHook()(offered);
+    bool ok = false;
+    const QString answer = QInputDialog::getText(this, kUserNameCaption, kUserNamePrompt,
+                                                 QLineEdit::Normal, Q(offered), &ok);
+    return ok ? Std(answer) : offered;
+  });
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  Page->setTabVisible(Page->indexOf(tabBeta), IsBetaTester());
+  if (FirstRun()) Page->setCurrentWidget(tabShare);
+  Guard([this] { PageChange(); });
+  if (FirstRun()) {
+    QApplication::restoreOverrideCursor();
+    ShowInfo("Press [OK] to choose the folder you want to share...");
+    Page->setCurrentWidget(tabShare);
+    Guard([this] { btnBrowseClick(); });
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  lblProductName->setText(Q(ProductLabelText()));
+  lblWorkFolder->setText(Q(WorkingFolderLabelText()));
+  lblUserName->setText(Q(UserNameLabelText(UserName())));
+  for (TLinkLabel* l : {lblSupport, lblRepBug, lblReqFeature}) l->SetUrl(FormText::kSupportForum);
+  QCoreApplication::processEvents();
+  if (!shareOff) {
+    QApplication::restoreOverrideCursor();
+    Guard([this] { actShareExecute(); });
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void TFrmMain::FormDestroy() {
+  if (!m_created || m_destroyed) return;
+  m_destroyed = true;
+  Guard([this] { SaveSettings(); });
+  Guard([this] { StopSharing(); });
+  std::string error;
+  if (!m_log.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
+}
+
+// ---- Settings on the controls ----
+
+void TFrmMain::LoadSettings() {
+  const AppSettings s = ::LoadSettings(SettingsFile(), ProgramFolder());
+  m_loaded = s;
+  {
+    // The tab is chosen without its change behaviour (start-up shows the picture).
+    const QSignalBlocker quiet(Page);
+    if (s.ActiveTab >= 0 && s.ActiveTab < Page->count()) Page->setCurrentIndex(s.ActiveTab);
+  }
+  move(s.WindowLeft, s.WindowTop);
+  resize(s.WindowWidth, s.WindowHeight);
+  spnPort->setValue(s.Port);  // recomposes the web address
+  spnTimeOut->setValue(s.TimeoutMs);
+  m_serverTypeAttached = false;
+  radIntern->setChecked(s.InternalAddress);
+  radExtern->setChecked(!s.InternalAddress);
+  m_serverTypeAttached = true;
+  edtDirectory->setText(Q(s.SharedFolder));  // stops sharing, updates the banner
+  edtDirectoryChange();
+  chkAccUploads->setChecked(s.AcceptUploads);
+  if (chkAutoStart->isChecked() != s.AutoStart) {
+    chkAutoStart->setChecked(s.AutoStart);
+    chkAutoStartClick();
+  }
+  if (chkUseSkins->isChecked() != s.UseSkins) {
+    chkUseSkins->setChecked(s.UseSkins);
+    chkUseSkinsClick();
+  }
+  edtedtResamplerQ->setValue(s.ResamplerQuality);
+  edtedtResamplerQChange();
+  spnWidth->setValue(s.ThumbWidth);
+  spnWidthChange();
+  spnHeight->setValue(s.ThumbHeight);
+  spnHeightChange();
+}
+
+AppSettings TFrmMain::SettingsFromControls() const {
+  AppSettings s = m_loaded;
+  s.WindowLeft = x();
+  s.WindowTop = y();
+  s.WindowWidth = width();
+  s.WindowHeight = height();
+  s.ActiveTab = Page->currentIndex();
+  s.ServerAddress = Std(edtAdr->text());
+  s.Port = spnPort->value();
+  s.TimeoutMs = spnTimeOut->value();
+  s.InternalAddress = radIntern->isChecked();
+  s.SharedFolder = Std(edtDirectory->text());
+  s.AcceptUploads = chkAccUploads->isChecked();
+  s.AutoStart = chkAutoStart->isChecked();
+  s.UseSkins = chkUseSkins->isChecked();
+  s.ResamplerQuality = edtedtResamplerQ->value();
+  s.ThumbWidth = spnWidth->value();
+  s.ThumbHeight = spnHeight->value();
+  return s;
+}
+
+void TFrmMain::SaveSettings() { ::SaveSettings(SettingsFile(), SettingsFromControls()); }
+
+// ---- Sharing ----
+
+bool TFrmMain::Sharing() const { return m_board.Sharing(); }
+
+void TFrmMain::actShareExecute() {
+  if (actShare->text() == "Stop") {
+    StopSharing();
+    return;
+  }
+  if (IsFolder(Std(edtDirectory->text()))) {
+    SaveSettings();
+    StartSharing();
+    return;
+  }
+  Page->setCurrentWidget(tabShare);
+  ShowInfo("Please choose the folder you want to share");
+  btnBrowseClick();
+}
+
+void TFrmMain::StartSharing() {
+  actShare->setText("Stop");
+  m_board.StartSharing();
+  Scanner->SetColor(Qt::red);
+  Scanner->SetActive(true);
+  actTest->setEnabled(true);
+}
+
+void TFrmMain::StopSharing() {
+  if (m_board.Sharing()) {
+    m_board.StopSharing();
+    lstConnect->setRowCount(0);
+  }
+  actShare->setText("Share");
+  Scanner->SetActive(false);
+  Scanner->SetColor(Qt::yellow);
+  actTest->setEnabled(false);
+}
+
+int TFrmMain::ListeningPort() const { return 0; }
+
+void TFrmMain::ReportStatus(const std::string& peerIp, const std::string& operation,
+                            const std::string& fileName) {
+  if (!m_board.Sharing()) return;
+  const std::vector<std::string> lines = m_board.ReportStatus(peerIp, operation, fileName);
+  const std::vector<TConn> rows = m_board.Rows();
+  lstConnect->setRowCount(static_cast<int>(rows.size()));
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    const TConn& c = rows[static_cast<size_t>(r)];
+    lstConnect->setItem(r, 0, new QTableWidgetItem(Q(c.PeerIp)));
+    lstConnect->setItem(r, 1, new QTableWidgetItem(Q(c.Operation)));
+    lstConnect->setItem(r, 2, new QTableWidgetItem(Q(c.FileName)));
+  }
+  for (const std::string& line : lines) AppendLog(line);
+  lstConnect->repaint();
+}
+
+std::function<void(const std::string&, const std::string&, const std::string&)>
+TFrmMain::StatusCallback() {
+  std::shared_ptr<ReportBridge> bridge = d->bridge;
+  return [bridge](const std::string& ip, const std::string& op, const std::string& file) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    {
+      std::lock_guard<std::mutex> hold(bridge->lock);
+      TFrmMain* form = bridge->target.data();
+      if (!form) return;
+      if (QThread::currentThread() == form->thread()) {
+        form->ReportStatus(ip, op, file);
+        return;
+      }
+      QMetaObject::invokeMethod(
+          form,
+          [form, ip, op, file, done] {
+            Guard([&] { form->ReportStatus(ip, op, file); });
+            done->set_value();
+          },
+          Qt::QueuedConnection);
+    }
+    // The worker waits until the window has carried the report out; a window
+    // that goes away first drops the call, which ends the wait as well.
+    try {
+      finished.get();
+    } catch (const std::future_error&) {
+    }
+  };
+}
+
+void TFrmMain::AppendLog(const std::string& line) {
+  m_log.Add(line);
+  Log->appendPlainText(Q(line));
+}
+
+void TFrmMain::btnBrowseClick() {
+  QString folder = edtDirectory->text();
+  if (SelectFolder("Select folder to share", folder, 0, this)) edtDirectory->setText(folder);
+}
+
+void TFrmMain::edtDirectoryChange() {
+  StopSharing();
+  pnlDirectory->SetText(Q(FolderBannerText(Std(edtDirectory->text()))));
+}
+
+// ---- Address, invitation, server type ----
+
+QString TFrmMain::WebAddress() const {
+  return Q(ComposeWebAddress(Std(edtAdr->text()), spnPort->value()));
+}
+
+QString TFrmMain::InvitationBody() const { return Q(ComposeInvitationBody(Std(WebAddress()))); }
+
+QString TFrmMain::MailtoAddress(const QString& to, const QString& subject, const QString& body) {
+  // Every byte of the values outside the unreserved set is percent-encoded
+  // (UTF-8), so "&", "#", "?", "%", blanks and line breaks reach the mail
+  // program exactly as typed.
+  const auto encode = [](const QString& text, const QByteArray& keep = QByteArray()) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
+  };
+  return "mailto:" + encode(to, "@,") + "?subject=" + encode(subject) + "&body=" + encode(body);
+}
+
+void TFrmMain::AdrChanged() {
+  edtWebAdr->setText(WebAddress());
+  mmoBody->setPlainText(InvitationBody().replace("\r\n", "\n"));
+}
+
+void TFrmMain::ServerTypeChanged() {
+  const bool external = radExtern->isChecked();
+  const std::string echo = m_loaded.IpEchoHost;
+  std::string address;
+  if (!RunNetworkStep([&] { address = external ? GetExternalIp(echo) : GetLocalIp(); })) return;
+  edtAdr->setText(Q(address));
+}
+
+void TFrmMain::btnCopyIpClick() { QApplication::clipboard()->setText(edtWebAdr->text()); }
+
+void TFrmMain::actTestExecute() { OpenInShell(edtWebAdr->text()); }
+
+void TFrmMain::btnHelpClick() { OpenInShell(Q(HelpPageAddress())); }
+
+void TFrmMain::imgNovrixLogoClick() { OpenInShell(kMakerWebAddress); }
+
+void TFrmMain::btnSendEmailClick() {
+  QString body = mmoBody->toPlainText();
+  body.replace("\r\n", "\n").replace("\n", "\r\n");
+  body = Q(InvitationMailBody(Std(body)));
+  OpenInShell(MailtoAddress(edtEmail->text(), edtSubject->text(), body));
+}
+
+// ---- Settings tab ----
+
+void TFrmMain::chkAutoStartClick() { SetAutoStart(chkAutoStart->isChecked()); }
+
+void TFrmMain::btnShortcutClick() {
+  DeleteDesktopShortcut(FormText::kShortcutName);
+  DeleteStartMenuShortcut(FormText::kShortcutName);
+  // Both shortcuts are made anew, pointing at this program.
+  const std::string program =
+      ProgramFolder() + Std(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  const std::string entry = std::string("[Desktop Entry]\r\nType=Application\r\nName=") +
+                            FormText::kShortcutName + "\r\nExec=\"" + program +
+                            "\"\r\nIcon=" + SystemFolder() +
+                            "mirelo tray.png\r\nTerminal=false\r\n";
+  const std::string desktop = GetSpecialFolder(SpecialFolder::Desktop);
+  const std::string dataFolder = GetSpecialFolder(SpecialFolder::AppData);
+  for (const std::string& folder :
+       {desktop, dataFolder.empty() ? dataFolder : dataFolder + "applications/"}) {
+    if (folder.empty() || !CreateFolderIfMissingQuietly(folder)) continue;
+    const std::string path = folder + FormText::kShortcutName + ".desktop";
+    if (WriteFileAtomically(path, entry, false)) {
+      QFile::setPermissions(Q(path), QFile::permissions(Q(path)) | QFile::ExeOwner);
+    }
+  }
+}
+
+void TFrmMain::btnMantainCacheClick() {}
+void TFrmMain::btnClearCacheClick() {}
+void TFrmMain::btnSaveDBClick() {}
+void TFrmMain::edtedtResamplerQChange() {}
+void TFrmMain::spnWidthChange() {}
+void TFrmMain::spnHeightChange() {}
+
+// ---- Public network ----
+
+bool TFrmMain::RunNetworkStep(const std::function<void()>& step) {
+  if (m_networkBusy) return false;
+  m_networkBusy = true;
+  std::exception_ptr error;
+  QEventLoop loop;
+  std::thread helper([&] {
+    try {
+      step();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  helper.join();
+  m_networkBusy = false;
+  if (error) std::rethrow_exception(error);
+  return true;
+}
+
+void TFrmMain::btnSendIPClick() {
+  const std::string web = Std(edtWebAdr->text());
+  switch (CheckSendIp(radIntern->isChecked(), web)) {
+    case TSendIpCheck::RefuseInternal:
+      AppendLog(kLocalIpRefusal + web);
+      return;
+    case TSendIpCheck::RefuseEmptyAddress:
+      ShowError(kCannotDetermineIp);
+      return;
+    case TSendIpCheck::Send:
+      break;
+  }
+  if (m_networkBusy) return;
+  setWindowTitle(kConnectingCaption);
+  AppendLog(kConnectingCaption);
+  TPresenceSetup setup;
+  setup.SettingsFolder = SettingsFolder();
+  setup.SharedFolder = Std(edtDirectory->text());
+  setup.UserName = UserName();
+  setup.TimeZoneText = Std(edtGmtDev->text());
+  setup.TrackerHost = m_loaded.TrackerHost;
+  setup.Separators = UserDateTimeSeparators();
+  std::vector<std::string> answer;
+  RunNetworkStep([&] {
+    RegisterPresence(setup, web, [&answer](const std::string& line) { answer.push_back(line); });
+  });
+  for (const std::string& line : answer) AppendLog(line);
+  setWindowTitle(QString("Mirelo File Share v") + Q(GetShortVersion()));
+}
+
+void TFrmMain::btnSearchClick() {
+  if (radIntern->isChecked()) {
+    AppendLog(kLocalIpRefusal + Std(edtWebAdr->text()));
+    return;
+  }
+  const std::string tracker = m_loaded.TrackerHost;
+  std::vector<TUserRow> rows;
+  if (!RunNetworkStep([&] { rows = SearchUsers(tracker); })) return;
+  lstUsers->setRowCount(0);
+  lstUsers->setRowCount(static_cast<int>(rows.size()));
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    const TUserRow& u = rows[static_cast<size_t>(r)];
+    const std::string cells[] = {u.UserName,    u.UserIp,    u.PresentAt,
+                                 u.SharedFiles, u.ShareSize, u.ShareRatio};
+    for (int c = 0; c < 6; ++c) {
+      auto* item = new QTableWidgetItem(Q(cells[c]));
+      item->setTextAlignment(c == 0   ? Qt::AlignLeft | Qt::AlignVCenter
+                             : c == 5 ? Qt::AlignRight | Qt::AlignVCenter
+                                      : Qt::AlignCenter);
+      lstUsers->setItem(r, c, item);
+    }
+  }
+}
+
+void TFrmMain::lstUsersDblClick(int row) {
+  if (row < 0 || row >= lstUsers->rowCount() || !lstUsers->item(row, 1)) return;
+  OpenInShell(lstUsers->item(row, 1)->text());
+}
+
+// ---- Tab pictures ----
+
+void TFrmMain::PageChange() {
+  const std::string file = TabPictureFile(Page->currentIndex());
+  if (file.empty()) return;  // Beta and plug-in tabs keep the picture
+  const QString path = Q(SystemFolder() + file);
+  QPixmap picture;
+  if (!picture.load(path)) throw std::runtime_error("Cannot load the picture " + Std(path));
+  imgTabLogo->setPixmap(picture);
+}
