@@ -31,6 +31,8 @@ class WindowFixture : public ::testing::Test {
     for (const char* sub : {"/work", "/config", "/data", "/run", "/Desktop", "/share"}) {
       ASSERT_TRUE(QDir().mkpath(tmp.path() + sub));
     }
+    QFile::setPermissions(tmp.path() + "/run",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
