@@ -3,11 +3,13 @@
 #include "WindowFixture.h"
 
 #include "controls/Decor.h"
+#include "imaging/CacheKeeper.h"
 #include "shell/AppSettings.h"
 #include "shell/IniFile.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -377,6 +379,46 @@ TEST_F(SharingTest, ShortcutButtonMakesBothShortcuts) {
     EXPECT_TRUE(text.startsWith("[Desktop Entry]"));
     EXPECT_TRUE(text.contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\""));
   }
+}
+
+}  // namespace
+
+namespace {
+
+using CacheButtonsTest = WindowFixture;
+
+TEST_F(CacheButtonsTest, FieldsAndButtonsReachTheCache) {
+  WriteSettings("[Settings]\r\nspnWidth=200\r\nedtedtResamplerQ=2\r\n");
+  TFrmMain& f = Create();
+  TCacheObj* cache = f.Cache();
+  ASSERT_NE(nullptr, cache);
+  EXPECT_EQ(200, cache->ThumbWidth());
+  EXPECT_EQ(96, cache->ThumbHeight());
+  EXPECT_EQ(2, cache->FilterIndex());
+  f.spnHeight->setValue(150);
+  EXPECT_EQ(150, cache->ThumbHeight());
+  f.edtedtResamplerQ->setValue(5);
+  EXPECT_EQ(5, cache->FilterIndex());
+
+  // A real thumbnail, then Clear removes it and Maintain finds nothing left.
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(shared)));
+  const std::string source = shared + "photo.jpg";
+  QImage photo(64, 48, QImage::Format_RGB32);
+  photo.fill(Qt::darkGreen);
+  ASSERT_TRUE(photo.save(QString::fromStdString(source), "JPG"));
+  const std::string thumb = cache->GetThumb(source);
+  ASSERT_FALSE(thumb.empty());
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(thumb)));
+  f.btnSaveDB->click();
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(cache->CacheFolder + "CacheDBInput")));
+  f.btnClearCache->click();
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(thumb)));
+  EXPECT_TRUE(cache->Inputs().empty());
+  f.btnMantainCache->click();
+  EXPECT_TRUE(errors.empty());
+  f.FormDestroy();
+  EXPECT_EQ(nullptr, f.Cache());
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(work + "MireloCache/CacheSettings")));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "controls/Decor.h"
 #include "controls/OrvelSelectFolder.h"
+#include "imaging/CacheKeeper.h"
 #include "network/ExternalIP.h"
 #include "network/OrvelInternet.h"
 #include "network/Presence.h"
@@ -68,6 +69,8 @@ void SetUserNameBoxHook(UserNameBox hook) { UserNameHook() = std::move(hook); }
 class TFrmMainPrivate {
  public:
   std::shared_ptr<ReportBridge> bridge = std::make_shared<ReportBridge>();
+  // The process's one thumbnail cache, from FormCreate to FormDestroy.
+  std::shared_ptr<TCacheObj> cache;
 };
 
 TFrmMain::~TFrmMain() {
@@ -113,6 +116,8 @@ void TFrmMain::FormCreate() {
   if (m_created) return;
   m_created = true;
   setWindowTitle(Q(WindowCaption()));
+  d->cache = std::make_shared<TCacheObj>(WorkingFolder() + "MireloCache/");
+  d->cache->LoadDB();
   LoadSettings();
   // The log pane: the lines kept across runs (or its heading), then the
   // start of this run.
@@ -170,7 +175,11 @@ void TFrmMain::FormDestroy() {
   Guard([this] { StopSharing(); });
   std::string error;
   if (!m_log.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
+  // Releasing the cache saves its database.
+  Guard([this] { d->cache.reset(); });
 }
+
+TCacheObj* TFrmMain::Cache() const { return d->cache.get(); }
 
 // ---- Settings on the controls ----
 
@@ -406,12 +415,29 @@ void TFrmMain::btnShortcutClick() {
   }
 }
 
-void TFrmMain::btnMantainCacheClick() {}
-void TFrmMain::btnClearCacheClick() {}
-void TFrmMain::btnSaveDBClick() {}
-void TFrmMain::edtedtResamplerQChange() {}
-void TFrmMain::spnWidthChange() {}
-void TFrmMain::spnHeightChange() {}
+void TFrmMain::btnMantainCacheClick() {
+  if (d->cache) d->cache->Maintain();
+}
+
+void TFrmMain::btnClearCacheClick() {
+  if (d->cache) d->cache->Clear();
+}
+
+void TFrmMain::btnSaveDBClick() {
+  if (d->cache) d->cache->SaveDB();
+}
+
+void TFrmMain::edtedtResamplerQChange() {
+  if (d->cache) d->cache->SetFilterIndex(static_cast<std::uint8_t>(edtedtResamplerQ->value()));
+}
+
+void TFrmMain::spnWidthChange() {
+  if (d->cache) d->cache->SetThumbWidth(spnWidth->value());
+}
+
+void TFrmMain::spnHeightChange() {
+  if (d->cache) d->cache->SetThumbHeight(spnHeight->value());
+}
 
 // ---- Public network ----
 

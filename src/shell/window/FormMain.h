@@ -51,6 +51,7 @@ using UserNameBox = std::function<std::string(const std::string& offered)>;
 void SetUserNameBoxHook(UserNameBox hook);
 
 class TFrmMainPrivate;
+class TCacheObj;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -198,6 +199,9 @@ class TFrmMain : public QWidget {
   std::function<void(const std::string&, const std::string&, const std::string&)> StatusCallback();
   // The port the listener actually bound (0 while stopped or when unknown).
   int ListeningPort() const;
+
+  // The process's thumbnail cache (null before FormCreate and after FormDestroy).
+  TCacheObj* Cache() const;
 
   // Appends one line to the log pane (and the log kept across runs).
   void AppendLog(const std::string& line);
