@@ -214,19 +214,7 @@ TConfined ConfinePath(std::string_view base, std::string_view path) {
   return result;
 }
 
-std::string ProgramFolder() {
-  static const std::string folder = [] {
-    std::string exe(4096, '\0');
-    const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
-    if (n <= 0) return std::string("./");
-    exe.resize(static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return exe.substr(0, slash + 1);
-  }();
-  return folder;
-}
-
-std::string SystemFolder() { return ProgramFolder() + "system/"; }
+// ProgramFolder and SystemFolder are defined once, with the start-up paths.
 
 std::string HtmlEscape(std::string_view text) {
   std::string out;

@@ -11,6 +11,7 @@
 #include "network/OrvelInternet.h"
 #include "network/Presence.h"
 #include "network/UserSearch.h"
+#include "server/HttpDaemon.h"
 #include "shell/EntrySequence.h"
 #include "shell/Messages.h"
 #include "shell/OrvelTPU.h"
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -38,6 +40,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <ctime>
 #include <future>
@@ -71,19 +74,38 @@ class TFrmMainPrivate {
   std::shared_ptr<ReportBridge> bridge = std::make_shared<ReportBridge>();
   // The process's one thumbnail cache, from FormCreate to FormDestroy.
   std::shared_ptr<TCacheObj> cache;
+  // The listener while sharing.
+  std::unique_ptr<TTCPHttpDaemon> daemon;
+  // Stopped listeners: their workers may still be finishing an exchange with
+  // the cache, so the closing sequence waits for them before releasing it.
+  std::vector<std::unique_ptr<TTCPHttpDaemon>> retired;
+  // The plug-ins whose tabs the window shows (asked once per run), with the
+  // windows their tab controls came from; both outlive the tab pages.
+  std::unique_ptr<TPluginList> tabPlugins;
+  std::vector<QWidget*> pluginWindows;
+  std::vector<QWidget*> pluginPages;
 };
 
+namespace {
+constexpr int kWorkerWaitMs = 5000;
+}
+
 TFrmMain::~TFrmMain() {
+  Guard([this] { FormDestroy(); });
   {
     std::lock_guard<std::mutex> hold(d->bridge->lock);
     d->bridge->target = nullptr;
   }
-  Guard([this] { FormDestroy(); });
+  // Plug-in pages and windows go before the libraries that made them.
+  for (QWidget* page : d->pluginPages) delete page;
+  for (QWidget* window : d->pluginWindows) delete window;
+  d->tabPlugins.reset();
 }
 
 void TFrmMain::WireController() {
   d = std::make_shared<TFrmMainPrivate>();
   d->bridge->target = this;
+  SetPageControl(Page);
   connect(actShare, &QAction::triggered, this, Guarded([this] { actShareExecute(); }));
   connect(btnBrowse, &QPushButton::clicked, this, Guarded([this] { btnBrowseClick(); }));
   connect(radIntern, &QRadioButton::clicked, this, Guarded([this] {
@@ -173,6 +195,16 @@ void TFrmMain::FormDestroy() {
   m_destroyed = true;
   Guard([this] { SaveSettings(); });
   Guard([this] { StopSharing(); });
+  // Workers still finishing an exchange use the cache: let their reports
+  // through and wait for them (briefly) before the cache goes.
+  for (auto& old : d->retired) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!old->WaitForWorkers(20) && waited.elapsed() < kWorkerWaitMs) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+  }
+  d->retired.clear();
   std::string error;
   if (!m_log.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
   // Releasing the cache saves its database.
@@ -262,6 +294,19 @@ void TFrmMain::actShareExecute() {
 
 void TFrmMain::StartSharing() {
   actShare->setText("Stop");
+  auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+  daemon->AllowUploads = chkAccUploads->isChecked();
+  daemon->TimeoutMs = spnTimeOut->value();
+  daemon->Cache = d->cache.get();
+  AddPluginTabs();
+  daemon->StatusCallback = StatusCallback();
+  daemon->SetPort(std::to_string(spnPort->value()));
+  std::string folder = Std(edtDirectory->text());
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  daemon->RootFolder = folder;
+  if (!m_bindAddress.empty()) daemon->BindAddress = m_bindAddress;
+  daemon->Start();
+  d->daemon = std::move(daemon);
   m_board.StartSharing();
   Scanner->SetColor(Qt::red);
   Scanner->SetActive(true);
@@ -269,6 +314,10 @@ void TFrmMain::StartSharing() {
 }
 
 void TFrmMain::StopSharing() {
+  if (d->daemon) {
+    d->daemon->Stop();
+    d->retired.push_back(std::move(d->daemon));
+  }
   if (m_board.Sharing()) {
     m_board.StopSharing();
     lstConnect->setRowCount(0);
@@ -279,7 +328,33 @@ void TFrmMain::StopSharing() {
   actTest->setEnabled(false);
 }
 
-int TFrmMain::ListeningPort() const { return 0; }
+int TFrmMain::ListeningPort() const { return d->daemon ? d->daemon->BoundPort() : 0; }
+
+void TFrmMain::AddPluginTabs() {
+  if (d->tabPlugins) return;  // once per run
+  d->tabPlugins = std::make_unique<TPluginList>(ProgramFolder());
+  d->tabPlugins->AddTabs([this](MireloGetTabFn getTab) {
+    auto* page = new QWidget;
+    Page->addTab(page, QString());
+    d->pluginPages.push_back(page);
+    MireloWindowClassFn windowClass = getTab(page, this);
+    if (!windowClass) return;
+    auto* window = static_cast<QWidget*>(windowClass(nullptr));
+    if (!window) return;
+    window->hide();
+    d->pluginWindows.push_back(window);
+    for (QObject* child : window->children()) {
+      if (auto* control = qobject_cast<QWidget*>(child)) {
+        control->setParent(page);
+        auto* fill = new QVBoxLayout(page);
+        fill->setContentsMargins(0, 0, 0, 0);
+        fill->addWidget(control);
+        control->show();
+        break;
+      }
+    }
+  });
+}
 
 void TFrmMain::ReportStatus(const std::string& peerIp, const std::string& operation,
                             const std::string& fileName) {

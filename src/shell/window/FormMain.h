@@ -199,6 +199,9 @@ class TFrmMain : public QWidget {
   std::function<void(const std::string&, const std::string&, const std::string&)> StatusCallback();
   // The port the listener actually bound (0 while stopped or when unknown).
   int ListeningPort() const;
+  // The interface address the listener binds (empty: every IPv4 interface);
+  // tests use the loopback address.
+  void SetBindAddress(const std::string& address) { m_bindAddress = address; }
 
   // The process's thumbnail cache (null before FormCreate and after FormDestroy).
   TCacheObj* Cache() const;
@@ -280,6 +283,7 @@ class TFrmMain : public QWidget {
   // Runs a blocking network step on a helper thread while the window keeps
   // painting in a local event loop; false (nothing run) while one runs.
   bool RunNetworkStep(const std::function<void()>& step);
+  void AddPluginTabs();
   void WireController();
 
   bool m_skinActive = false;
@@ -289,6 +293,7 @@ class TFrmMain : public QWidget {
   bool m_networkBusy = false;
   bool m_serverTypeAttached = true;
   AppSettings m_loaded;
+  std::string m_bindAddress;
   LogFile m_log;
   StatusBoard m_board;
   std::shared_ptr<TFrmMainPrivate> d;
