@@ -2,13 +2,11 @@
 // SIGINT or SIGTERM, printing the web address and one line per status report.
 #include "shell/Headless.h"
 
+#include "network/OrvelInternet.h"
 #include "server/HttpDaemon.h"
 #include "server/ServerLimits.h"
+#include "shell/StartUp.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,32 +37,6 @@ const char kUsage[] =
     "  --help         show this text\n"
     "\n"
     "Stops on SIGINT (Ctrl+C) or SIGTERM.\n";
-
-// The program's own folder, ending in "/".
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
-  std::string p(path, static_cast<std::size_t>(n));
-  return p.substr(0, p.rfind('/') + 1);
-}
-
-// The first IPv4 address of an interface that is up and not loopback, else
-// the loopback address.
-std::string LocalAddress() {
-  ifaddrs* list = nullptr;
-  std::string found = "127.0.0.1";
-  if (::getifaddrs(&list) != 0) return found;
-  std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owner(list, ::freeifaddrs);
-  for (const ifaddrs* i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-    if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
-    char text[INET_ADDRSTRLEN];
-    const auto* a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
-    if (::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text)) return text;
-  }
-  return found;
-}
 
 bool ParseNumber(const char* text, long low, long high, long& out) {
   char* end = nullptr;
@@ -151,7 +123,9 @@ int RunHeadless(int argc, char** argv) {
   }
   {
     std::lock_guard<std::mutex> lock(*printLock);
-    std::printf("http://%s:%d/\n", LocalAddress().c_str(), daemon.BoundPort());
+    std::string address = GetLocalIp();
+    if (address.empty()) address = "127.0.0.1";
+    std::printf("http://%s:%d/\n", address.c_str(), daemon.BoundPort());
     std::fflush(stdout);
   }
 
