@@ -15,6 +15,7 @@ if [ ${#targets[@]} -eq 0 ]; then
   exit 0
 fi
 for t in "${targets[@]}"; do
+  [ -f "$t" ] && [ -x "$t" ] || continue  # skip the logs beside the programs
   name=$(basename "$t")
   corpus="$build/corpus/$name"
   mkdir -p "$corpus"

@@ -482,3 +482,19 @@ TEST(HostileFiles, BombsAndTruncations) {
     }
   }
 }
+
+TEST(HostileFiles, IconLimits) {
+  const std::string pal8 = InfoHeader(1, 2, 8, 0, 2) + std::string("\0\0\0\0\x10\x20\x30\0", 8) +
+                           std::string("\1\0\0\0", 4) + std::string("\x80\0\0\0", 4);
+  for (int count : {kMaxIconImages, kMaxIconImages + 1}) {
+    SCOPED_TRACE(count);
+    const std::string ico = MakeIco(std::vector<IconImage>(count, {1, 1, 8, pal8}));
+    Bitmap bmp;
+    const std::string error = DecodeIco(U8(ico), ico.size(), bmp);
+    EXPECT_EQ(count <= kMaxIconImages ? "" : "Icon file lists too many images", error);
+  }
+  // An image that claims 40,000 x 40,000 pixels (the header counts the mask rows too).
+  const std::string bomb = MakeIco({{0, 0, 32, InfoHeader(40'000, 80'000, 32) + "xxxx"}});
+  Bitmap bmp;
+  EXPECT_EQ("Picture too large: 40000 x 40000 pixels", DecodeIco(U8(bomb), bomb.size(), bmp));
+}

@@ -1,6 +1,7 @@
 // Tests of JPEG decoding, encoding, file bytes kept unchanged and EXIF orientation.
 #include "imaging/JpegImage.h"
 
+#include "imaging/ImageLimits.h"
 #include "imaging/LoaderFixtures.h"
 
 #include <gtest/gtest.h>
@@ -186,4 +187,22 @@ TEST(ExifOrientation, FromAFile) {
   const std::string jpeg = WithExifOrientation(MakeJpeg(8, 8, 1, Solid(8, 8, {9})), 8, true);
   EXPECT_EQ(8, ReadJpegOrientation(dir.Write("r.jpg", jpeg)));
   EXPECT_EQ(1, ReadJpegOrientation(dir.Path() + "/none.jpg"));
+}
+
+// A hostile progressive file can hold thousands of scans; past the limit the
+// decoder stops with an error text.
+TEST(DecodeJpeg, ScanLimitAtAndOnePast) {
+  for (int scans : {kMaxJpegScans, kMaxJpegScans + 1}) {
+    SCOPED_TRACE(scans);
+    const std::string jpeg = MakeManyScanJpeg(scans);
+    Bitmap bmp;
+    const std::string error = DecodeJpeg(U8(jpeg), jpeg.size(), bmp);
+    if (scans <= kMaxJpegScans) {
+      EXPECT_EQ("", error);
+      EXPECT_EQ(8, bmp.Width());
+    } else {
+      EXPECT_EQ("JPEG file has more than 500 scans", error);
+      EXPECT_TRUE(bmp.Empty());
+    }
+  }
 }

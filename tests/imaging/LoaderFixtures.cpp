@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 TempFolder::TempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "loadertest.XXXXXX").string();
@@ -245,4 +246,46 @@ std::string MakeIco(const std::vector<IconImage>& images) {
     body += img.payload;
   }
   return dir + body;
+}
+
+std::string MakeManyScanJpeg(int scans) {
+  if (scans < 2 || scans > 1 + 63 * 10) throw std::invalid_argument("scan count");
+  std::vector<jpeg_scan_info> script;
+  script.push_back({1, {0}, 0, 0, 0, 0});
+  const int ac = scans - 1;
+  for (int k = 1; k <= 63; ++k) {
+    // Band k gets its share of the AC scans (at least 1, at most 10).
+    const int share = ac / 63 + (k <= ac % 63 ? 1 : 0);
+    if (share == 0) {
+      continue;
+    }
+    script.push_back({1, {0}, k, k, 0, share - 1});
+    for (int a = share - 1; a >= 1; --a) script.push_back({1, {0}, k, k, a, a - 1});
+  }
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = 8;
+  info.image_height = 8;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  info.scan_info = script.data();
+  info.num_scans = static_cast<int>(script.size());
+  jpeg_start_compress(&info, TRUE);
+  unsigned char pixels[64];
+  for (int i = 0; i < 64; ++i) pixels[i] = static_cast<unsigned char>(i * 4);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = pixels + info.next_scanline * 8;
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string result(reinterpret_cast<char*>(out), size);
+  jpeg_destroy_compress(&info);
+  std::free(out);
+  return result;
 }

@@ -77,3 +77,7 @@ struct IconImage {
   std::string payload;
 };
 std::string MakeIco(const std::vector<IconImage>& images);
+
+// An 8 x 8 grey progressive JPEG made of exactly this many scans (2 to 631):
+// one DC scan, then each AC coefficient in its own band, refined bit by bit.
+std::string MakeManyScanJpeg(int scans);
