@@ -233,7 +233,9 @@ TEST(BmpSuite, QuestionableFilesLoadOrFailCleanly) {
     ASSERT_EQ("", error);
     EXPECT_EQ(127, bmp.Width());
     EXPECT_EQ(64, bmp.Height());
-    if (c.showsPicture) EXPECT_LE(BlockDifference(bmp, rgb24, false), 10);
+    if (c.showsPicture) {
+      EXPECT_LE(BlockDifference(bmp, rgb24, false), 10);
+    }
   }
   // The rest: a picture or an error text, never a crash.
   for (const auto& name : FilesIn(q)) {

@@ -140,12 +140,6 @@ std::string Bgr(std::initializer_list<std::uint32_t> rgbs) {
   return s;
 }
 
-std::string ReadBack(const std::string& path) {
-  std::string bytes;
-  EXPECT_EQ("", ReadPictureFile(path, bytes));
-  return bytes;
-}
-
 }  // namespace
 
 TEST(LoadGraphic, MissingUnsupportedAndMetafiles) {
