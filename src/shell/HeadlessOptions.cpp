@@ -1,0 +1,108 @@
+// Command line of the headless program.
+#include "shell/HeadlessOptions.h"
+
+#include "shell/EntrySequence.h"
+
+#include <cstring>
+
+namespace {
+
+std::optional<int> ParseDecimal(const std::string& text, IntRange range) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < range.min || value > range.max) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions& options) {
+  options.shareOff = IsShareOffArgument(argc, argv);
+  for (int i = options.shareOff ? 2 : 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    auto number = [&](std::optional<int>& out, IntRange range) -> std::string {
+      std::string text;
+      if (!value(text)) return arg + " needs a value";
+      out = ParseDecimal(text, range);
+      if (!out) {
+        return arg + " takes a whole number from " + std::to_string(range.min) + " to " +
+               std::to_string(range.max) + ", not \"" + text + "\"";
+      }
+      return "";
+    };
+    auto text = [&](std::optional<std::string>& out) -> std::string {
+      std::string t;
+      if (!value(t)) return arg + " needs a value";
+      if (t.empty()) return arg + " needs a value";
+      out = t;
+      return "";
+    };
+    std::string error;
+    if (arg == "--headless") {
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--workdir") {
+      error = text(options.workdir);
+    } else if (arg == "--folder") {
+      error = text(options.folder);
+    } else if (arg == "--user") {
+      error = text(options.user);
+    } else if (arg == "--port") {
+      error = number(options.port, kPortRange);
+    } else if (arg == "--timeout") {
+      error = number(options.timeoutMs, kTimeoutRange);
+    } else if (arg == "--filter") {
+      error = number(options.filter, kResamplerQualityRange);
+    } else if (arg == "--thumb-width") {
+      error = number(options.thumbWidth, kThumbSideRange);
+    } else if (arg == "--thumb-height") {
+      error = number(options.thumbHeight, kThumbSideRange);
+    } else if (arg == "--uploads" || arg == "--no-uploads") {
+      options.uploads = arg == "--uploads";
+    } else if (arg == "--internal" || arg == "--external") {
+      options.internal = arg == "--internal";
+    } else {
+      error = "unknown argument \"" + arg + "\"";
+    }
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
+  if (o.folder) s.SharedFolder = *o.folder;
+  if (o.port) s.Port = *o.port;
+  if (o.timeoutMs) s.TimeoutMs = *o.timeoutMs;
+  if (o.uploads) s.AcceptUploads = *o.uploads;
+  if (o.internal) s.InternalAddress = *o.internal;
+  if (o.filter) s.ResamplerQuality = *o.filter;
+  if (o.thumbWidth) s.ThumbWidth = *o.thumbWidth;
+  if (o.thumbHeight) s.ThumbHeight = *o.thumbHeight;
+}
+
+std::string HeadlessUsage() {
+  return "usage: mirelo-share [ShareOff] [options]\n"
+         "Shares one folder with any web browser, without a window.\n"
+         "  --folder DIR        the folder to share\n"
+         "  --port N            the TCP port (0 to 65535; 0 takes a free one)\n"
+         "  --timeout MS        connection time-out in milliseconds (100 to 120000)\n"
+         "  --uploads           accept uploads into the shared folder (--no-uploads: refuse)\n"
+         "  --internal          share in the local network (--external: Internet-wide)\n"
+         "  --filter N          thumbnail resampling filter (0 to 6)\n"
+         "  --thumb-width N     thumbnail width (16 to 1024)\n"
+         "  --thumb-height N    thumbnail height (16 to 1024)\n"
+         "  --user NAME         your user name, when none is stored yet\n"
+         "  --workdir DIR       keep settings, cache and log in DIR\n"
+         "  ShareOff            (first argument) start without sharing\n"
+         "Options are saved with the settings and used again on the next start.\n"
+         "Stop with Ctrl+C or SIGTERM; everything is saved.\n";
+}

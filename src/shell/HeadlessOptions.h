@@ -1,0 +1,36 @@
+// Command line of the headless program: options that override the settings
+// for the run (and are saved with them), the working folder, and the first
+// argument "ShareOff".
+#pragma once
+
+#include "shell/AppSettings.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct HeadlessOptions {
+  bool help = false;
+  bool shareOff = false;               // first argument "ShareOff", any letter case
+  std::optional<std::string> workdir;  // --workdir DIR
+  std::optional<std::string> folder;   // --folder DIR
+  std::optional<std::string> user;     // --user NAME (used when no name is stored)
+  std::optional<int> port;             // --port N
+  std::optional<int> timeoutMs;        // --timeout MS
+  std::optional<bool> uploads;         // --uploads / --no-uploads
+  std::optional<bool> internal;        // --internal / --external
+  std::optional<int> filter;           // --filter N (resampler quality 0..6)
+  std::optional<int> thumbWidth;       // --thumb-width N
+  std::optional<int> thumbHeight;      // --thumb-height N
+};
+
+// Parses argv[1..]; "--headless" is accepted and ignored. Returns the empty
+// text, or an error text naming the bad argument (a value out of its range is
+// an error here, not clamped).
+std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions& options);
+
+// The record with the options that were given put in.
+void ApplyOptions(const HeadlessOptions& options, AppSettings& settings);
+
+// The usage text printed by --help and after an error.
+std::string HeadlessUsage();

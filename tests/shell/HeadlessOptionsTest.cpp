@@ -1,0 +1,76 @@
+// Tests of the headless program's command line.
+#include "shell/HeadlessOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+HeadlessOptions Parse(std::vector<const char*> args, std::string* error = nullptr) {
+  args.insert(args.begin(), "mirelo-share");
+  HeadlessOptions o;
+  const std::string e = ParseHeadlessOptions(static_cast<int>(args.size()), args.data(), o);
+  if (error) *error = e;
+  return o;
+}
+
+TEST(HeadlessOptions, OptionsOverrideTheSettings) {
+  const HeadlessOptions o =
+      Parse({"ShareOff", "--headless", "--folder",      "/srv/my pics", "--port",
+             "8080",     "--timeout",  "500",           "--uploads",    "--internal",
+             "--filter", "0",          "--thumb-width", "200",          "--thumb-height",
+             "16",       "--user",     "Alice Smith",   "--workdir",    "/tmp/w"});
+  EXPECT_TRUE(o.shareOff);
+  EXPECT_EQ("/tmp/w", o.workdir);
+  EXPECT_EQ("Alice Smith", o.user);
+  AppSettings s = DefaultSettings("/p");
+  ApplyOptions(o, s);
+  AppSettings expected = DefaultSettings("/p");
+  expected.SharedFolder = "/srv/my pics";
+  expected.Port = 8080;
+  expected.TimeoutMs = 500;
+  expected.AcceptUploads = true;
+  expected.InternalAddress = true;
+  expected.ResamplerQuality = 0;
+  expected.ThumbWidth = 200;
+  expected.ThumbHeight = 16;
+  EXPECT_EQ(expected, s);
+  // No options: the settings stay as they are.
+  AppSettings untouched = DefaultSettings("/p");
+  untouched.AcceptUploads = true;
+  AppSettings copy = untouched;
+  ApplyOptions(Parse({}), copy);
+  EXPECT_EQ(untouched, copy);
+  const HeadlessOptions off = Parse({"--no-uploads", "--external"});
+  ApplyOptions(off, copy);
+  EXPECT_FALSE(copy.AcceptUploads);
+  EXPECT_FALSE(copy.InternalAddress);
+}
+
+TEST(HeadlessOptions, BadArgumentsAreNamed) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"--port", "70000"}, "--port takes a whole number from 0 to 65535, not \"70000\""},
+      {{"--port", "http"}, "--port takes a whole number from 0 to 65535, not \"http\""},
+      {{"--port"}, "--port needs a value"},
+      {{"--timeout", "50"}, "--timeout takes a whole number from 100 to 120000, not \"50\""},
+      {{"--filter", "7"}, "--filter takes a whole number from 0 to 6, not \"7\""},
+      {{"--thumb-width", "-5"}, "--thumb-width takes a whole number from 16 to 1024, not \"-5\""},
+      {{"--folder", ""}, "--folder needs a value"},
+      {{"--bogus"}, "unknown argument \"--bogus\""},
+      {{"--folder", "/x", "ShareOff"}, "unknown argument \"ShareOff\""},  // first argument only
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::string error;
+    Parse(c.args, &error);
+    EXPECT_EQ(c.error, error);
+  }
+  std::string none;
+  EXPECT_TRUE(Parse({"--help"}, &none).help);
+  EXPECT_EQ("", none);
+}
+
+}  // namespace
