@@ -56,6 +56,9 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
       error = text(options.folder);
     } else if (arg == "--user") {
       error = text(options.user);
+      if (error.empty() && options.user->find('*') != std::string::npos) {
+        error = "--user: the star (*) character is not allowed in a user name";
+      }
     } else if (arg == "--port") {
       error = number(options.port, kPortRange);
     } else if (arg == "--timeout") {
@@ -66,8 +69,15 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
       error = number(options.thumbWidth, kThumbSideRange);
     } else if (arg == "--thumb-height") {
       error = number(options.thumbHeight, kThumbSideRange);
-    } else if (arg == "--uploads" || arg == "--no-uploads") {
-      options.uploads = arg == "--uploads";
+    } else if (arg == "--uploads") {
+      // "--uploads" alone, or with "on" or "off".
+      options.uploads = true;
+      if (i + 1 < argc &&
+          (std::strcmp(argv[i + 1], "on") == 0 || std::strcmp(argv[i + 1], "off") == 0)) {
+        options.uploads = std::strcmp(argv[++i], "on") == 0;
+      }
+    } else if (arg == "--no-uploads") {
+      options.uploads = false;
     } else if (arg == "--internal" || arg == "--external") {
       options.internal = arg == "--internal";
     } else {
@@ -95,12 +105,12 @@ std::string HeadlessUsage() {
          "  --folder DIR        the folder to share\n"
          "  --port N            the TCP port (0 to 65535; 0 takes a free one)\n"
          "  --timeout MS        connection time-out in milliseconds (100 to 120000)\n"
-         "  --uploads           accept uploads into the shared folder (--no-uploads: refuse)\n"
+         "  --uploads [on|off]  accept uploads into the shared folder (--no-uploads: refuse)\n"
          "  --internal          share in the local network (--external: Internet-wide)\n"
          "  --filter N          thumbnail resampling filter (0 to 6)\n"
          "  --thumb-width N     thumbnail width (16 to 1024)\n"
          "  --thumb-height N    thumbnail height (16 to 1024)\n"
-         "  --user NAME         your user name, when none is stored yet\n"
+         "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
          "  ShareOff            (first argument) start without sharing\n"
          "Options are saved with the settings and used again on the next start.\n"

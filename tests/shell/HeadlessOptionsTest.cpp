@@ -40,6 +40,9 @@ TEST(HeadlessOptions, OptionsOverrideTheSettings) {
   AppSettings copy = untouched;
   ApplyOptions(Parse({}), copy);
   EXPECT_EQ(untouched, copy);
+  EXPECT_EQ(false, Parse({"--uploads", "off"}).uploads);
+  EXPECT_EQ(true, Parse({"--uploads", "on"}).uploads);
+  EXPECT_EQ("on2", Parse({"--uploads", "--folder", "on2"}).folder);
   const HeadlessOptions off = Parse({"--no-uploads", "--external"});
   ApplyOptions(off, copy);
   EXPECT_FALSE(copy.AcceptUploads);
@@ -60,6 +63,7 @@ TEST(HeadlessOptions, BadArgumentsAreNamed) {
       {{"--thumb-width", "-5"}, "--thumb-width takes a whole number from 16 to 1024, not \"-5\""},
       {{"--folder", ""}, "--folder needs a value"},
       {{"--bogus"}, "unknown argument \"--bogus\""},
+      {{"--user", "a*b"}, "--user: the star (*) character is not allowed in a user name"},
       {{"--folder", "/x", "ShareOff"}, "unknown argument \"ShareOff\""},  // first argument only
   };
   for (const auto& c : cases) {

@@ -1,0 +1,273 @@
+// End-to-end tests of the headless program: the built mirelo-share started
+// with its own HOME and XDG folders, talked to over loopback, stopped with a
+// signal, and its files read back.
+#include "TempFolder.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+namespace {
+
+const std::string kProgram = std::string(MIRELO_BINARY_DIR) + "/mirelo-share";
+constexpr int kWaitMs = 30000;  // a guard against hanging, not a speed goal
+
+// One run of the program with its output collected.
+class Run {
+ public:
+  Run(const TempFolder& env, std::vector<std::string> args) {
+    int out[2], err[2];
+    EXPECT_EQ(0, ::pipe2(out, O_CLOEXEC));
+    EXPECT_EQ(0, ::pipe2(err, O_CLOEXEC));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    args.insert(args.begin(), kProgram);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = {"HOME=" + (env / "home"),
+                                        "XDG_CONFIG_HOME=" + (env / "config"),
+                                        "XDG_DATA_HOME=" + (env / "data"),
+                                        "XDG_RUNTIME_DIR=" + env.Slash(),
+                                        "LC_ALL=C",
+                                        "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    EXPECT_EQ(0,
+              ::posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv.data(), envp.data()));
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    outFd_ = out[0];
+    errFd_ = err[0];
+  }
+  ~Run() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+    ::close(outFd_);
+    ::close(errFd_);
+  }
+
+  // Reads output until the pattern matches the standard output; the match, or
+  // an empty result when the program ended or the guard time passed.
+  std::smatch WaitForOutput(const std::regex& pattern) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    std::smatch m;
+    while (std::chrono::steady_clock::now() < end) {
+      if (std::regex_search(out_, m, pattern)) return m;
+      if (!Pump(100)) break;
+    }
+    std::regex_search(out_, m, pattern);
+    return m;
+  }
+
+  void Signal(int sig) { ::kill(pid_, sig); }
+
+  // The exit code (128 + signal when killed).
+  int Wait() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    int status = 0;
+    while (!exited_) {
+      Pump(50);
+      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        exited_ = true;
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else if (std::chrono::steady_clock::now() > end) {
+        ::kill(pid_, SIGKILL);
+      }
+    }
+    while (Pump(0)) {
+    }
+    return code_;
+  }
+
+  const std::string& Out() const { return out_; }
+  const std::string& Err() const { return err_; }
+
+ private:
+  // Reads what is there; false when both pipes are at their end.
+  bool Pump(int ms) {
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    if (::poll(fds, 2, ms) <= 0) return !(outDone_ && errDone_);
+    char buffer[4096];
+    if (fds[0].revents) {
+      const ssize_t n = ::read(outFd_, buffer, sizeof buffer);
+      if (n > 0) out_.append(buffer, static_cast<size_t>(n));
+      if (n == 0) outDone_ = true;
+    }
+    if (fds[1].revents) {
+      const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
+      if (n > 0) err_.append(buffer, static_cast<size_t>(n));
+      if (n == 0) errDone_ = true;
+    }
+    return !(outDone_ && errDone_);
+  }
+
+  pid_t pid_ = -1;
+  int outFd_ = -1, errFd_ = -1;
+  bool outDone_ = false, errDone_ = false, exited_ = false;
+  int code_ = -1;
+  std::string out_, err_;
+};
+
+const std::regex kLocalAddress(R"(http://127\.0\.0\.1:(\d+)/)");
+const std::regex kWebAddress(R"(Web address: http://([^:\s]*):(\d+))");
+
+// One GET over loopback; the whole answer.
+std::string Get(int port, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return answer;
+}
+
+std::string SettingsText(const std::string& adr, int port, const std::string& folder, bool uploads,
+                         int width) {
+  return "[Form]\r\nLeft=10\r\nTop=90\r\nWidth=720\r\nHeight=540\r\nTab=0\r\n\r\n"
+         "[Internet]\r\nAdr=" +
+         adr + "\r\nPort=" + std::to_string(port) +
+         "\r\nspnTimeOut=12000\r\nradIntern=1\r\n\r\n"
+         "[Share]\r\nFolder=" +
+         folder + "\r\nchkAccUploads=" + (uploads ? "1" : "0") +
+         "\r\n\r\n"
+         "[Settings]\r\nchkAutoStart=1\r\nchkUseSkins=1\r\nedtedtResamplerQ=6\r\nspnWidth=" +
+         std::to_string(width) +
+         "\r\nspnHeight=96\r\n\r\n"
+         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n";
+}
+
+// Counts the run separators of a log: two empty lines and a date-and-time line.
+size_t Separators(const std::string& log) {
+  const std::regex separator(
+      R"((^|\r\n)\r\n\r\n\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M\r\n)");
+  return static_cast<size_t>(std::distance(std::sregex_iterator(log.begin(), log.end(), separator),
+                                           std::sregex_iterator()));
+}
+
+TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
+  TempFolder env;
+  const std::string work = env / "work";
+  {
+    Run run(env, {"--workdir", work, "--internal", "--port", "0", "--uploads", "on",
+                  "--thumb-width", "200", "--user", "Tester"});
+    auto local = run.WaitForOutput(kLocalAddress);
+    ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+    const int port = std::stoi(local[1]);
+    // The default shared folder was made, and the user is told where and how to choose another.
+    const std::string shared = work + "/Shared folder";
+    EXPECT_TRUE(env.Exists("work/Shared folder"));
+    EXPECT_NE(std::string::npos, run.Err().find(shared)) << run.Err();
+    EXPECT_NE(std::string::npos, run.Err().find("--folder")) << run.Err();
+    env.Write("work/Shared folder/hello.txt", "hello");
+    const std::string page = Get(port, "/");
+    EXPECT_EQ(0u, page.find("HTTP/1.0 200")) << page;
+    EXPECT_NE(std::string::npos, page.find("hello.txt"));
+    run.WaitForOutput(std::regex("IP: 127\\.0\\.0\\.1\t Op: Connecting\\.\\.\\."));
+    auto web = run.WaitForOutput(kWebAddress);
+    ASSERT_FALSE(web.empty()) << run.Out();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait()) << run.Err();
+
+    EXPECT_EQ(SettingsText(web[1], 0, shared, true, 200), env.Read("work/system/Mirelo.INI"));
+    const std::string log = env.Read("work/Log.txt");
+    EXPECT_EQ(1u, Separators(log)) << log;
+    EXPECT_EQ(0u, log.find("\r\n\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("IP: 127.0.0.1\t Op: Connecting...\r\n")) << log;
+    EXPECT_EQ("[Software\\Orvel\\Mirelo]\r\nUserName=Tester0\r\n",
+              env.Read("config/Orvel/Mirelo.conf"));
+    EXPECT_TRUE(env.Exists("work/MireloCache"));
+  }
+  {
+    // No options: the stored settings come back, nothing is asked or made again.
+    Run run(env, {"--workdir", work});
+    auto local = run.WaitForOutput(kLocalAddress);
+    ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+    EXPECT_EQ(std::string::npos, run.Err().find("--folder")) << run.Err();
+    EXPECT_NE(std::string::npos, run.Out().find("Your user name: Tester0")) << run.Out();
+    auto web = run.WaitForOutput(kWebAddress);
+    run.Signal(SIGINT);
+    EXPECT_EQ(0, run.Wait()) << run.Err();
+    EXPECT_EQ(SettingsText(web[1], 0, work + "/Shared folder", true, 200),
+              env.Read("work/system/Mirelo.INI"));
+    EXPECT_EQ(2u, Separators(env.Read("work/Log.txt")));
+  }
+}
+
+TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
+  TempFolder env;
+  const std::string work = env / "work";
+  env.Mkdir("pics");
+  Run first(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ASSERT_FALSE(first.WaitForOutput(kLocalAddress).empty()) << first.Out() << first.Err();
+  Run second(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  EXPECT_EQ(3, second.Wait());
+  EXPECT_NE(std::string::npos, second.Err().find(work)) << second.Err();
+  // The first one is unharmed and still ends cleanly.
+  first.Signal(SIGTERM);
+  EXPECT_EQ(0, first.Wait()) << first.Err();
+}
+
+TEST(HeadlessProgram, ShareOffStartsWithoutSharingAndStillSaves) {
+  TempFolder env;
+  env.Mkdir("pics");
+  Run run(env, {"shareoff", "--workdir", env / "work", "--internal", "--port", "0", "--folder",
+                env / "pics", "--user", "Somebody Else"});
+  ASSERT_FALSE(run.WaitForOutput(std::regex("Your user name: Somebody Else")).empty())
+      << run.Out() << run.Err();
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
+  EXPECT_EQ(std::string::npos, run.Out().find("http://127.0.0.1:"));
+  EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("Folder=" + (env / "pics")));
+  EXPECT_EQ(1u, Separators(env.Read("work/Log.txt")));
+}
+
+TEST(HeadlessProgram, BadArgumentsAndHelp) {
+  TempFolder env;
+  Run bad(env, {"--port", "99999"});
+  EXPECT_EQ(2, bad.Wait());
+  EXPECT_NE(std::string::npos, bad.Err().find("--port")) << bad.Err();
+  Run help(env, {"--help"});
+  EXPECT_EQ(0, help.Wait());
+  EXPECT_NE(std::string::npos, help.Out().find("--workdir"));
+}
+
+TEST(HeadlessProgram, MissingSharedFolderIsReported) {
+  TempFolder env;
+  Run run(env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "gone"});
+  EXPECT_EQ(1, run.Wait());
+  EXPECT_NE(std::string::npos, run.Err().find("Please choose the folder you want to share"))
+      << run.Err();
+  EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("Folder=" + (env / "gone")));
+}
+
+}  // namespace
