@@ -1,97 +1,165 @@
-// The program without a window: serves a folder from the command line until
-// SIGINT or SIGTERM, printing the web address and one line per status report.
+// The program without a window: the window-independent steps of start-up,
+// then serving the shared folder until SIGINT or SIGTERM, then the closing
+// steps (settings, sharing, log, cache), each of which saves what it holds.
 #include "shell/Headless.h"
 
-#include "network/OrvelInternet.h"
+#include "imaging/CacheKeeper.h"
+#include "network/HeadlessCommands.h"
 #include "server/HttpDaemon.h"
 #include "server/ServerLimits.h"
+#include "shell/AppSettings.h"
+#include "shell/EntrySequence.h"
+#include "shell/HeadlessOptions.h"
+#include "shell/LogFile.h"
+#include "shell/Messages.h"
+#include "shell/OrvelTPU.h"
 #include "shell/StartUp.h"
-
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "shell/StatusBoard.h"
 
 #include <pthread.h>
+#include <signal.h>
 
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 
 namespace {
 
-const char kUsage[] =
-    "usage: mirelo-share --headless --folder DIR [--port N] [--uploads] [--timeout MS]\n"
-    "\n"
-    "Shares the folder DIR with any web browser, without a window.\n"
-    "\n"
-    "  --folder DIR   the folder to share (required)\n"
-    "  --port N       TCP port, 0 to 65535 (default 3724; 0 picks a free port)\n"
-    "  --uploads      accept uploads into DIR\n"
-    "  --timeout MS   receive time-out of a connection in milliseconds,\n"
-    "                 100 to 120000 (default 12000)\n"
-    "  --help         show this text\n"
-    "\n"
-    "Stops on SIGINT (Ctrl+C) or SIGTERM.\n";
+// Exit codes besides 0 (stopped by a signal after saving everything).
+constexpr int kExitNotShared = 1;    // the folder is missing or the port cannot be bound
+constexpr int kExitBadUsage = 2;     // an argument the program does not understand
+constexpr int kExitFolderInUse = 3;  // another process uses the working folder
 
-bool ParseNumber(const char* text, long low, long high, long& out) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  out = v;
-  return true;
+void PrintLine(const std::string& line) {
+  static std::mutex printLock;
+  std::lock_guard<std::mutex> hold(printLock);
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "mirelo-share: %s\n%s", message.c_str(), kUsage);
-  return 2;
+// What the workers' status reports reach: the board and the log. Shared with
+// the callback, so a worker that outlives the listener finds it closed
+// instead of gone.
+struct Reporting {
+  std::mutex lock;
+  StatusBoard board;
+  LogFile* log = nullptr;  // null once closed
+};
+
+// The headless counterpart of the main window: the settings record in place of
+// the controls, the board and the log, the listener while sharing.
+class HeadlessShell {
+ public:
+  HeadlessShell(AppSettings settings, TCacheObj& cache, LogFile& log)
+      : settings_(std::move(settings)), cache_(cache), reporting_(std::make_shared<Reporting>()) {
+    reporting_->log = &log;
+  }
+  ~HeadlessShell() { StopSharing(); }
+  HeadlessShell(const HeadlessShell&) = delete;
+  HeadlessShell& operator=(const HeadlessShell&) = delete;
+
+  const AppSettings& Settings() const { return settings_; }
+  AppSettings& Settings() { return settings_; }
+
+  // The Share action: with an existing folder, save the settings and share.
+  bool Share() {
+    if (!IsFolder(settings_.SharedFolder)) {
+      ShowInfo("Please choose the folder you want to share");
+      return false;
+    }
+    SaveSettings(SettingsFile(), settings_);
+    return StartSharing();
+  }
+
+  void StopSharing() {
+    if (daemon_) {
+      daemon_->Stop();
+      daemon_->WaitForWorkers(ServerLimits::kExitWorkerWaitMs);
+      daemon_.reset();
+    }
+    std::lock_guard<std::mutex> hold(reporting_->lock);
+    reporting_->board.StopSharing();
+  }
+
+  // After this no report reaches the log.
+  void CloseReports() {
+    StopSharing();
+    std::lock_guard<std::mutex> hold(reporting_->lock);
+    reporting_->log = nullptr;
+  }
+
+  int BoundPort() const { return daemon_ ? daemon_->BoundPort() : 0; }
+
+ private:
+  bool StartSharing() {
+    daemon_ = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+    daemon_->AllowUploads = settings_.AcceptUploads;
+    daemon_->TimeoutMs = settings_.TimeoutMs;
+    daemon_->Cache = &cache_;
+    // Workers report on their own threads; one report runs at a time.
+    daemon_->StatusCallback = [reporting = reporting_](const std::string& peer,
+                                                       const std::string& operation,
+                                                       const std::string& file) {
+      std::lock_guard<std::mutex> hold(reporting->lock);
+      const auto lines = reporting->board.ReportStatus(peer, operation, file);
+      if (reporting->log) reporting->log->Add(lines);
+    };
+    daemon_->SetPort(std::to_string(settings_.Port));
+    std::string root = settings_.SharedFolder;
+    if (root.back() != '/') root += '/';
+    daemon_->RootFolder = root;
+    {
+      std::lock_guard<std::mutex> hold(reporting_->lock);
+      reporting_->board.StartSharing();
+    }
+    daemon_->Start();
+    if (!daemon_->Listening()) {
+      ShowError("Cannot listen on port " + std::to_string(settings_.Port) + " (socket error " +
+                std::to_string(daemon_->ListenError()) + ")");
+      return false;
+    }
+    return true;
+  }
+
+  AppSettings settings_;
+  TCacheObj& cache_;
+  std::shared_ptr<Reporting> reporting_;
+  std::unique_ptr<TTCPHttpDaemon> daemon_;
+};
+
+// The user name: the stored one, else --user, else the suggestion; padded
+// with "0" to 7 characters and stored.
+std::string SettleHeadlessUserName(const HeadlessOptions& options) {
+  std::string name = ReadStoredUserName();
+  if (name.empty()) {
+    name = PadRight(options.user.value_or(SuggestedUserName()), '0', kUserNameMinLength);
+    if (!IsAcceptableUserName(name)) name = SuggestedUserName();
+    StoreUserName(name);
+  }
+  SetUserName(name);
+  return name;
 }
 
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
-  std::string folder;
-  long port = 3724;
-  long timeout = 12000;
-  bool uploads = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--headless") {
-    } else if (a == "--uploads") {
-      uploads = true;
-    } else if (a == "--folder") {
-      const char* v = value();
-      if (!v) return UsageError("--folder needs a folder");
-      folder = v;
-    } else if (a == "--port") {
-      const char* v = value();
-      if (!v || !ParseNumber(v, 0, 65535, port)) return UsageError("--port needs 0 to 65535");
-    } else if (a == "--timeout") {
-      const char* v = value();
-      if (!v || !ParseNumber(v, 100, 120000, timeout))
-        return UsageError("--timeout needs 100 to 120000 milliseconds");
-    } else {
-      return UsageError("unknown option " + a);
-    }
+  HeadlessOptions options;
+  const std::string error = ParseHeadlessOptions(argc, argv, options);
+  if (!error.empty()) {
+    std::fprintf(stderr, "mirelo-share: %s\n%s", error.c_str(), HeadlessUsage().c_str());
+    return kExitBadUsage;
   }
-  if (folder.empty()) return UsageError("--folder is required");
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "mirelo-share: the folder %s does not exist\n", folder.c_str());
-    return 2;
+  if (options.help) {
+    std::fputs(HeadlessUsage().c_str(), stdout);
+    return 0;
   }
 
-  // The signals are taken by sigwait below; every thread made from here on
-  // inherits the mask, so none of them is interrupted.
+  // SIGINT and SIGTERM are taken by sigwait below; every thread made from
+  // here on inherits the mask, so none of them is interrupted.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -99,40 +167,94 @@ int RunHeadless(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  auto printLock = std::make_shared<std::mutex>();
-  TTCPHttpDaemon daemon(ProgramFolder());
-  daemon.AllowUploads = uploads;
-  daemon.TimeoutMs = static_cast<int>(timeout);
-  daemon.StatusCallback = [printLock](const std::string& peer, const std::string& operation,
-                                      const std::string& file) {
-    std::lock_guard<std::mutex> lock(*printLock);
-    if (file.empty())
-      std::printf("IP: %s\t Op: %s\n", peer.c_str(), operation.c_str());
-    else
-      std::printf("IP: %s\t Op: %s\t File: %s\n", peer.c_str(), operation.c_str(), file.c_str());
-    std::fflush(stdout);
-  };
-  daemon.SetPort(std::to_string(port));
-  daemon.RootFolder = folder;
-  daemon.Start();
-  if (!daemon.Listening()) {
-    std::fprintf(stderr, "mirelo-share: cannot listen on port %ld (socket error %d)\n", port,
-                 daemon.ListenError());
-    daemon.Stop();
-    return 1;
+  if (options.workdir) {
+    InitPathsIn(*options.workdir);
+  } else {
+    InitPaths();
   }
-  {
-    std::lock_guard<std::mutex> lock(*printLock);
-    std::string address = GetLocalIp();
-    if (address.empty()) address = "127.0.0.1";
-    std::printf("http://%s:%d/\n", address.c_str(), daemon.BoundPort());
-    std::fflush(stdout);
+  // Two processes must never share one cache database.
+  const std::unique_ptr<FileLock> folderLock = LockWorkingFolder(WorkingFolder());
+  if (!folderLock) {
+    std::fprintf(stderr,
+                 "mirelo-share: another Mirelo File Share is running on the working folder %s\n"
+                 "Stop it first, or choose another working folder with --workdir DIR.\n",
+                 WorkingFolder().c_str());
+    return kExitFolderInUse;
   }
 
-  int signal = 0;
-  while (sigwait(&stopSignals, &signal) != 0) {
+  // What the window's creation does: the cache, the settings, the log.
+  auto cache = std::make_unique<TCacheObj>(WorkingFolder() + "MireloCache/");
+  cache->LoadDB();
+  AppSettings settings = LoadSettings(SettingsFile(), WorkingFolder());
+  const bool chooseDefaultFolder = FirstRun() && !options.folder;
+  ApplyOptions(options, settings);
+  cache->SetFilterIndex(static_cast<std::uint8_t>(settings.ResamplerQuality));
+  cache->SetThumbWidth(settings.ThumbWidth);
+  cache->SetThumbHeight(settings.ThumbHeight);
+
+  LogFile log;
+  log.SetListener(PrintLine);
+  const std::string logPath = WorkingFolder() + "Log.txt";
+  std::string logError;
+  if (!log.Load(logPath, &logError)) ShowError(logError);
+  log.AppendRunSeparator(std::time(nullptr));
+
+  HeadlessShell shell(std::move(settings), *cache, log);
+  AppSettings& live = shell.Settings();
+
+  // What start-up completes: the address, the user name, the folder, sharing.
+  live.ServerAddress = DetectServerAddress(live.InternalAddress, live.IpEchoHost);
+  const std::string userName = SettleHeadlessUserName(options);
+  PrintLine(ProductLabelText());
+  PrintLine(WorkingFolderLabelText());
+  PrintLine(UserNameLabelText(userName));
+  if (chooseDefaultFolder) {
+    CreateFolderIfMissing(live.SharedFolder);
+    ShowInfo("Your shared folder is \"" + live.SharedFolder +
+             "\": put the pictures and files you want to share there, or choose another "
+             "folder with --folder DIR.");
   }
-  daemon.Stop();
-  daemon.WaitForWorkers(ServerLimits::kExitWorkerWaitMs);
-  return 0;
+
+  TNetworkCommandSetup network;
+  network.InternalAddress = live.InternalAddress;
+  network.SharedFolder = live.SharedFolder;
+  network.SettingsFolder = SettingsFolder();
+  network.UserName = userName;
+  network.TrackerHost = live.TrackerHost;
+  network.WebAddress = ComposeWebAddress(live.ServerAddress, live.Port);
+
+  int exitCode = 0;
+  if (options.listUsers) {
+    // A question to the tracker: answer it and end.
+    exitCode = RunListUsers(network, PrintLine, [&log](const std::string& line) { log.Add(line); });
+  } else if (!options.shareOff) {
+    if (shell.Share()) {
+      const int port = shell.BoundPort();
+      PrintLine(FolderBannerText(live.SharedFolder));
+      PrintLine("Web address: " + ComposeWebAddress(live.ServerAddress, port));
+      PrintLine("On this computer: http://127.0.0.1:" + std::to_string(port) + "/");
+      if (options.sendIp) {
+        network.WebAddress = ComposeWebAddress(live.ServerAddress, port);
+        RunSendIp(network, [&log](const std::string& line) { log.Add(line); });
+      }
+    } else {
+      if (!IsFolder(live.SharedFolder)) {
+        ShowInfo("Choose the folder to share with --folder DIR.");
+      }
+      exitCode = kExitNotShared;
+    }
+  }
+
+  if (exitCode == 0 && !options.listUsers) {
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+  }
+
+  // The closing steps: settings, sharing, log, cache (which saves its database).
+  SaveSettings(SettingsFile(), live);
+  shell.CloseReports();
+  if (!log.Save(logPath, &logError)) ShowError(logError);
+  cache.reset();
+  return exitCode;
 }

@@ -76,6 +76,10 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
           (std::strcmp(argv[i + 1], "on") == 0 || std::strcmp(argv[i + 1], "off") == 0)) {
         options.uploads = std::strcmp(argv[++i], "on") == 0;
       }
+    } else if (arg == "--send-ip") {
+      options.sendIp = true;
+    } else if (arg == "--list-users") {
+      options.listUsers = true;
     } else if (arg == "--no-uploads") {
       options.uploads = false;
     } else if (arg == "--internal" || arg == "--external") {
@@ -102,6 +106,7 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
 std::string HeadlessUsage() {
   return "usage: mirelo-share [ShareOff] [options]\n"
          "Shares one folder with any web browser, without a window.\n"
+         "  --headless          run without a window even where a display is available\n"
          "  --folder DIR        the folder to share\n"
          "  --port N            the TCP port (0 to 65535; 0 takes a free one)\n"
          "  --timeout MS        connection time-out in milliseconds (100 to 120000)\n"
@@ -112,6 +117,8 @@ std::string HeadlessUsage() {
          "  --thumb-height N    thumbnail height (16 to 1024)\n"
          "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
+         "  --send-ip           announce yourself on the public network once sharing runs\n"
+         "  --list-users        list the users of the public network, then end\n"
          "  ShareOff            (first argument) start without sharing\n"
          "Options are saved with the settings and used again on the next start.\n"
          "Stop with Ctrl+C or SIGTERM; everything is saved.\n";

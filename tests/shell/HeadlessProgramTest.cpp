@@ -24,9 +24,9 @@ const std::string kProgram = std::string(MIRELO_BINARY_DIR) + "/mirelo-share";
 constexpr int kWaitMs = 30000;  // a guard against hanging, not a speed goal
 
 // One run of the program with its output collected.
-class Run {
+class ProgramRun {
  public:
-  Run(const TempFolder& env, std::vector<std::string> args) {
+  ProgramRun(const TempFolder& env, std::vector<std::string> args) {
     int out[2], err[2];
     EXPECT_EQ(0, ::pipe2(out, O_CLOEXEC));
     EXPECT_EQ(0, ::pipe2(err, O_CLOEXEC));
@@ -56,7 +56,7 @@ class Run {
     outFd_ = out[0];
     errFd_ = err[0];
   }
-  ~Run() {
+  ~ProgramRun() {
     if (pid_ > 0 && !exited_) {
       ::kill(pid_, SIGKILL);
       Wait();
@@ -131,8 +131,8 @@ class Run {
 const std::regex kLocalAddress(R"(http://127\.0\.0\.1:(\d+)/)");
 const std::regex kWebAddress(R"(Web address: http://([^:\s]*):(\d+))");
 
-// One GET over loopback; the whole answer.
-std::string Get(int port, const std::string& path) {
+// One request over loopback; the whole answer.
+std::string Send(int port, const std::string& request) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -140,7 +140,6 @@ std::string Get(int port, const std::string& path) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     char buffer[4096];
     ssize_t n;
@@ -178,8 +177,8 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
   TempFolder env;
   const std::string work = env / "work";
   {
-    Run run(env, {"--workdir", work, "--internal", "--port", "0", "--uploads", "on",
-                  "--thumb-width", "200", "--user", "Tester"});
+    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--uploads", "on",
+                         "--thumb-width", "200", "--user", "Tester"});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     const int port = std::stoi(local[1]);
@@ -188,11 +187,24 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
     EXPECT_TRUE(env.Exists("work/Shared folder"));
     EXPECT_NE(std::string::npos, run.Err().find(shared)) << run.Err();
     EXPECT_NE(std::string::npos, run.Err().find("--folder")) << run.Err();
-    env.Write("work/Shared folder/hello.txt", "hello");
-    const std::string page = Get(port, "/");
+    const std::string page = Send(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     EXPECT_EQ(0u, page.find("HTTP/1.0 200")) << page;
-    EXPECT_NE(std::string::npos, page.find("hello.txt"));
     run.WaitForOutput(std::regex("IP: 127\\.0\\.0\\.1\t Op: Connecting\\.\\.\\."));
+    // An upload shows on the board and lands in the shared folder.
+    const std::string body =
+        "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x.txt\"\r\n"
+        "Content-Type: text/plain\r\n\r\nhello\r\n--b\r\nContent-Disposition: form-data; "
+        "name=\"path\"\r\n\r\n/\r\n--b--\r\n";
+    Send(port,
+         "POST /upload HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+         "Content-Length: " +
+             std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_FALSE(
+        run.WaitForOutput(
+               std::regex("IP: 127\\.0\\.0\\.1\t Op: Uploading\\.\\.\\.\t File: x\\.txt\n"))
+            .empty())
+        << run.Out();
+    EXPECT_EQ("hello", env.Read("work/Shared folder/x.txt"));
     auto web = run.WaitForOutput(kWebAddress);
     ASSERT_FALSE(web.empty()) << run.Out();
     run.Signal(SIGTERM);
@@ -202,14 +214,16 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
     const std::string log = env.Read("work/Log.txt");
     EXPECT_EQ(1u, Separators(log)) << log;
     EXPECT_EQ(0u, log.find("\r\n\r\n")) << log;
-    EXPECT_NE(std::string::npos, log.find("IP: 127.0.0.1\t Op: Connecting...\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("IP: 127.0.0.1\t Op: Connecting...\r\n"
+                                          "IP: 127.0.0.1\t Op: Uploading...\t File: x.txt\r\n"))
+        << log;
     EXPECT_EQ("[Software\\Orvel\\Mirelo]\r\nUserName=Tester0\r\n",
               env.Read("config/Orvel/Mirelo.conf"));
     EXPECT_TRUE(env.Exists("work/MireloCache"));
   }
   {
     // No options: the stored settings come back, nothing is asked or made again.
-    Run run(env, {"--workdir", work});
+    ProgramRun run(env, {"--workdir", work});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     EXPECT_EQ(std::string::npos, run.Err().find("--folder")) << run.Err();
@@ -227,9 +241,10 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
   TempFolder env;
   const std::string work = env / "work";
   env.Mkdir("pics");
-  Run first(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun first(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
   ASSERT_FALSE(first.WaitForOutput(kLocalAddress).empty()) << first.Out() << first.Err();
-  Run second(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun second(env,
+                    {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
   EXPECT_EQ(3, second.Wait());
   EXPECT_NE(std::string::npos, second.Err().find(work)) << second.Err();
   // The first one is unharmed and still ends cleanly.
@@ -240,8 +255,8 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
 TEST(HeadlessProgram, ShareOffStartsWithoutSharingAndStillSaves) {
   TempFolder env;
   env.Mkdir("pics");
-  Run run(env, {"shareoff", "--workdir", env / "work", "--internal", "--port", "0", "--folder",
-                env / "pics", "--user", "Somebody Else"});
+  ProgramRun run(env, {"shareoff", "--workdir", env / "work", "--internal", "--port", "0",
+                       "--folder", env / "pics", "--user", "Somebody Else"});
   ASSERT_FALSE(run.WaitForOutput(std::regex("Your user name: Somebody Else")).empty())
       << run.Out() << run.Err();
   run.Signal(SIGTERM);
@@ -253,17 +268,28 @@ TEST(HeadlessProgram, ShareOffStartsWithoutSharingAndStillSaves) {
 
 TEST(HeadlessProgram, BadArgumentsAndHelp) {
   TempFolder env;
-  Run bad(env, {"--port", "99999"});
+  ProgramRun bad(env, {"--port", "99999"});
   EXPECT_EQ(2, bad.Wait());
   EXPECT_NE(std::string::npos, bad.Err().find("--port")) << bad.Err();
-  Run help(env, {"--help"});
+  ProgramRun help(env, {"--help"});
   EXPECT_EQ(0, help.Wait());
   EXPECT_NE(std::string::npos, help.Out().find("--workdir"));
 }
 
+TEST(HeadlessProgram, ListUsersIsRefusedForTheInternalServerType) {
+  TempFolder env;
+  env.Mkdir("pics");
+  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--list-users", "--folder",
+                       env / "pics"});
+  EXPECT_EQ(1, run.Wait());
+  EXPECT_EQ(std::string::npos, run.Out().find("On this computer"));  // nothing was shared
+  EXPECT_EQ(1u, Separators(env.Read("work/Log.txt")));
+}
+
 TEST(HeadlessProgram, MissingSharedFolderIsReported) {
   TempFolder env;
-  Run run(env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "gone"});
+  ProgramRun run(
+      env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "gone"});
   EXPECT_EQ(1, run.Wait());
   EXPECT_NE(std::string::npos, run.Err().find("Please choose the folder you want to share"))
       << run.Err();
