@@ -55,6 +55,14 @@ int GetIndex(const std::uint8_t* row, int x, int bits) {
   return (row[x >> 3] >> (7 - (x & 7))) & 1;
 }
 
+void CheckSize(int width, int height) {
+  if (width < 0 || height < 0 || width > kMaxPictureSide || height > kMaxPictureSide ||
+      static_cast<std::int64_t>(width) * height > kMaxPicturePixels) {
+    throw std::length_error("Picture too large: " + std::to_string(width) + " x " +
+                            std::to_string(height) + " pixels");
+  }
+}
+
 }  // namespace
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) : format_(format) {
@@ -106,11 +114,7 @@ void Bitmap::SetWidth(int width) { SetSize(width, height_); }
 void Bitmap::SetHeight(int height) { SetSize(width_, height); }
 
 void Bitmap::SetSize(int width, int height) {
-  if (width < 0 || height < 0 || width > kMaxPictureSide || height > kMaxPictureSide ||
-      static_cast<std::int64_t>(width) * height > kMaxPicturePixels) {
-    throw std::length_error("Picture too large: " + std::to_string(width) + " x " +
-                            std::to_string(height) + " pixels");
-  }
+  CheckSize(width, height);
   if (width == width_ && height == height_) return;
   const int oldWidth = width_;
   const int oldHeight = height_;
@@ -134,6 +138,15 @@ void Bitmap::Reset(int width, int height, PixelFormat format) {
   Clear();
   format_ = format;
   SetSize(width, height);
+}
+
+void Bitmap::ResetForOverwrite(int width, int height, PixelFormat format) {
+  CheckSize(width, height);
+  Clear();
+  format_ = format;
+  width_ = width;
+  height_ = height;
+  if (width > 0 && height > 0) Allocate(width, height);
 }
 
 void Bitmap::Clear() {

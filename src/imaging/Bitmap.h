@@ -64,6 +64,9 @@ class Bitmap {
 
   // Empties the picture and gives it this layout, then this size, all white.
   void Reset(int width, int height, PixelFormat format);
+  // The same without the white fill, for decoders that write every pixel of
+  // every row before anyone reads them (large pages stay untouched until then).
+  void ResetForOverwrite(int width, int height, PixelFormat format);
   // Empties the picture (layout and palette stay).
   void Clear();
 

@@ -36,8 +36,9 @@ struct Channel {
   int shift = 0;
   std::uint32_t max = 0;
   std::uint8_t Get(std::uint32_t pixel) const {
-    if (max == 0) return 0;
     const std::uint64_t v = (pixel & mask) >> shift;
+    if (max == 255) return static_cast<std::uint8_t>(v);
+    if (max == 0) return 0;
     return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
   }
 };

@@ -192,7 +192,7 @@ std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitma
            " pixels";
   }
   Bitmap out;
-  out.Reset(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24);
+  out.ResetForOverwrite(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24);
   std::vector<std::uint8_t> cmyk;
   if (h.info.out_color_space == JCS_CMYK) cmyk.resize(static_cast<std::size_t>(width) * 4);
   const bool inverted = h.info.saw_Adobe_marker;

@@ -14,7 +14,8 @@
 #include <string>
 
 // Extension tests: the file name's extension (from the last "." on, when no
-// "/" follows it), compared without regard to ASCII letter case.
+// "/", "\" or ":" follows it) compared byte for byte after upper-casing the
+// ASCII letters; a trailing blank or second dot makes it no picture.
 bool IsJpeg(const std::string& fileName);  // .jpg .jpeg .jpe .jfif
 bool IsBmp(const std::string& fileName);
 bool IsGif(const std::string& fileName);

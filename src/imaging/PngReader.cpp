@@ -137,7 +137,8 @@ std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
            std::to_string(layout.height) + " pixels";
   }
   Bitmap out;
-  out.Reset(0, 0, layout.format);
+  out.ResetForOverwrite(static_cast<int>(layout.width), static_cast<int>(layout.height),
+                        layout.format);
   if (layout.colorType == PNG_COLOR_TYPE_PALETTE) {
     std::vector<PaletteEntry> palette(256);
     if (!ReadPalette(h, palette)) return h.message;
@@ -151,7 +152,6 @@ std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
     }
     out.SetPalette(std::move(palette));
   }
-  out.SetSize(static_cast<int>(layout.width), static_cast<int>(layout.height));
   if (png_get_rowbytes(h.png, h.info) > out.Stride()) return "PNG rows are larger than expected";
   std::vector<png_bytep> rows(layout.height);
   for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = out.Row(static_cast<int>(y));

@@ -79,6 +79,10 @@ TEST(Bitmap, SizeLimitsAtAndOnePast) {
   EXPECT_TRUE(PictureSizeAllowed(13'377, 13'377));   // 178,944,129 pixels
   EXPECT_FALSE(PictureSizeAllowed(13'378, 13'377));  // 178,957,506 pixels
   EXPECT_THROW(Bitmap(65'535, 2731), std::length_error);
+  Bitmap bmp;
+  EXPECT_THROW(bmp.ResetForOverwrite(65'535, 2731, PixelFormat::Bgr24), std::length_error);
+  bmp.ResetForOverwrite(3, 2, PixelFormat::Pal4);
+  EXPECT_EQ(4u, bmp.Stride());
   EXPECT_THROW(Bitmap(-1, 5), std::length_error);
 }
 
