@@ -1,35 +1,44 @@
-// Screenshots of every tab of the main window, taken on the display the test
-// runs on (Xvfb in the build's test list); saved where MIRELO_SCREENSHOTS says.
-#include "shell/window/FormMain.h"
+// Screenshots of every tab of the started main window, taken on the display
+// the test runs on (Xvfb in the build's test list) and saved where
+// MIRELO_SCREENSHOTS says (build/artifacts/).
+#include "WindowFixture.h"
 
-#include "QtSupport.h"
-
-#include <gtest/gtest.h>
-#include <QDir>
+#include <QLineEdit>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 
 namespace {
 
-TEST(Screenshots, EveryTab) {
+using Screenshots = WindowFixture;
+
+TEST_F(Screenshots, EveryTab) {
   const QByteArray out = qgetenv("MIRELO_SCREENSHOTS");
   if (out.isEmpty()) GTEST_SKIP() << "MIRELO_SCREENSHOTS is not set";
-  ASSERT_TRUE(QDir().mkpath(QString::fromLocal8Bit(out)));
-  TFrmMain form;
-  form.tabBeta->setProperty("shot", true);
-  form.move(0, 0);
-  form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-  form.PageChange();
-  for (int i = 0; i < form.Page->count(); ++i) {
-    form.Page->setCurrentIndex(i);
+  const QString folder = QString::fromLocal8Bit(out);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  WriteSettings("[Internet]\r\nPort=0\r\n");
+  StoreName("Ann Example");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(shared)));
+  TFrmMain& f = Create();
+  f.SetBindAddress("127.0.0.1");
+  f.move(0, 0);
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  f.CompleteStartUp(false);
+  ASSERT_TRUE(f.Sharing());
+  // Stable texts for the pictures: a documentation address and one visitor.
+  f.edtAdr->setText("192.168.1.20");
+  f.spnPort->setValue(3724);
+  f.ReportStatus("192.168.1.34", "Downloading...", shared + "holiday/beach.jpg");
+  for (int i = 0; i < f.Page->count(); ++i) {
+    if (!f.Page->isTabVisible(i)) continue;
+    f.Page->setCurrentIndex(i);
     QTest::qWait(150);
-    const QPixmap shot = form.grab();
-    const QString name = QString("%1/window-tab%2-%3.png")
-                             .arg(QString::fromLocal8Bit(out))
-                             .arg(i)
-                             .arg(form.Page->widget(i)->objectName());
+    const QPixmap shot = f.grab();
+    const QString name =
+        QString("%1/window-tab%2-%3.png").arg(folder).arg(i).arg(f.Page->widget(i)->objectName());
     EXPECT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(name)) << name.toStdString();
   }

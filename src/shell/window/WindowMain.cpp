@@ -165,3 +165,7 @@ int RunWindow(int argc, char** argv) {
   SetDocumentOpener(nullptr);
   return rc;
 }
+
+// Under the leak checker: the system's font library keeps its caches until
+// exit, which is not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
