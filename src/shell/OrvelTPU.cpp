@@ -191,7 +191,8 @@ int CreateFolderIfMissing(const std::string& path) {
       }
     }
   }
-  if (made && IsFolder(WithoutSlash(path))) return 1;
+  struct stat st;
+  if (made && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 1;
   ShowError("Cannot create directory!\r\n" + path);
   return -1;
 }

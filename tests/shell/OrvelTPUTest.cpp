@@ -225,6 +225,7 @@ TEST(CreateFolderIfMissing, ResultsAndMessage) {
   EXPECT_EQ(1, CreateFolderIfMissing(dir / "a/b/c/"));
   EXPECT_TRUE(IsFolder(dir / "a/b/c"));
   EXPECT_EQ(0, CreateFolderIfMissing(dir / "a/b/c"));
+  EXPECT_EQ(1, CreateFolderIfMissing(dir / "blank "));  // made, though IsFolder says no
   EXPECT_TRUE(capture.shown.empty());
   EXPECT_EQ(-1, CreateFolderIfMissing(dir / "file/sub"));
   ASSERT_EQ(1u, capture.shown.size());
