@@ -432,7 +432,7 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::strin
     {
       std::unique_lock<std::mutex> lock(mu_);
       for (const auto& [i, job] : jobs) {
-        jobDone_.wait(lock, [&] { return job->done; });
+        jobDone_.wait(lock, [&j = job] { return j->done; });
         found[i].name = job->name;
         if (found[i].position < 0) {
           const auto it = index_.find(paths[i]);
