@@ -219,7 +219,9 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
         << log;
     EXPECT_EQ("[Software\\Orvel\\Mirelo]\r\nUserName=Tester0\r\n",
               env.Read("config/Orvel/Mirelo.conf"));
-    EXPECT_TRUE(env.Exists("work/MireloCache"));
+    // The cache got the thumbnail size and saved its database on the way out.
+    EXPECT_NE(std::string::npos, env.Read("work/MireloCache/CacheSettings").find("ThumbWidth=200"));
+    EXPECT_TRUE(env.Exists("work/MireloCache/CacheDBInput"));
   }
   {
     // No options: the stored settings come back, nothing is asked or made again.
@@ -279,8 +281,8 @@ TEST(HeadlessProgram, BadArgumentsAndHelp) {
 TEST(HeadlessProgram, ListUsersIsRefusedForTheInternalServerType) {
   TempFolder env;
   env.Mkdir("pics");
-  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--list-users", "--folder",
-                       env / "pics"});
+  ProgramRun run(
+      env, {"--workdir", env / "work", "--internal", "--list-users", "--folder", env / "pics"});
   EXPECT_EQ(1, run.Wait());
   EXPECT_EQ(std::string::npos, run.Out().find("On this computer"));  // nothing was shared
   EXPECT_EQ(1u, Separators(env.Read("work/Log.txt")));

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -211,11 +212,26 @@ TEST(CanWriteToFolder, ProbesAndCleansUp) {
 }
 
 TEST(CanWriteToFolder, FalseWhereTheUserMayNotWrite) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
   TempFolder dir;
   dir.Mkdir("locked");
+  dir.Mkdir("open");
+  ::chmod(dir.Slash().c_str(), 0755);
   ::chmod((dir / "locked").c_str(), 0555);
-  EXPECT_FALSE(CanWriteToFolder(dir / "locked"));
+  ::chmod((dir / "open").c_str(), 0777);
+  // Root may write anywhere: the test then runs as an ordinary user in a child.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    const bool locked = CanWriteToFolder(dir / "locked");
+    const bool open = CanWriteToFolder(dir / "open");
+    ::_exit(locked ? 1 : (open ? 0 : 2));
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status))
+      << "1: wrote into a read-only folder, 2: not into a writable one";
 }
 
 TEST(CreateFolderIfMissing, ResultsAndMessage) {
