@@ -17,6 +17,10 @@ enum TFileAttrKind {
 };
 using TFileAttr = int;  // a set of TFileAttrKind bits
 
+// Wildcard match: "*" any run, "?" one character, ASCII letters without
+// regard to case, and a trailing ".*" also matches names without extension.
+bool MatchesMask(std::string_view mask, std::string_view name);
+
 class TFindFile {
  public:
   TFindFile();
@@ -26,7 +30,7 @@ class TFindFile {
   // existing folder.
   void SetPath(const std::string& value);
 
-  std::string FileMask = "*.*";  // matched by MatchesFileMask
+  std::string FileMask = "*.*";
   // Entries that are hidden (leading "."), folders, or neither files nor
   // folders (counted as system entries) are skipped unless selected.
   TFileAttr FileAttr = ffaAnyFile;
