@@ -1,6 +1,9 @@
 // Recursive file search by wildcard mask.
 #include "server/FindFile.h"
 
+#include "net/UniqueFd.h"
+#include "shell/OrvelTPU.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,48 +19,7 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-size_t CharLength(std::string_view s, size_t i) {
-  size_t n = 1;
-  while (i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) ++n;
-  return n;
-}
-
-bool Match(std::string_view mask, std::string_view name) {
-  size_t m = 0, n = 0;
-  size_t starM = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && mask[m] == '*') {
-      starM = m++;
-      starN = n;
-    } else if (m < mask.size() && mask[m] == '?') {
-      ++m;
-      n += CharLength(name, n);
-    } else if (m < mask.size() && Upper(mask[m]) == Upper(name[n])) {
-      ++m;
-      ++n;
-    } else if (starM != std::string_view::npos) {
-      m = starM + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
 }  // namespace
-
-bool MatchesMask(std::string_view mask, std::string_view name) {
-  if (Match(mask, name)) return true;
-  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" &&
-      name.find('.') == std::string_view::npos) {
-    return Match(mask.substr(0, mask.size() - 2), name);
-  }
-  return false;
-}
 
 TFindFile::TFindFile() {
   char buf[4096];
@@ -82,13 +44,11 @@ const std::vector<std::string>& TFindFile::FindFiles() {
 
 void TFindFile::SearchFolder(const std::string& folder,
                              std::vector<std::pair<unsigned long, unsigned long>>& ancestors) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  DirPtr dir(fdopendir(fd));
-  if (!dir) {
-    ::close(fd);  // fdopendir failed and did not take the handle
-    return;
-  }
+  UniqueFd owned(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!owned) return;
+  DirPtr dir(fdopendir(owned.get()));
+  if (!dir) return;
+  const int fd = owned.release();  // the directory stream closes it now
   struct stat self {};
   if (fstat(fd, &self) != 0) return;
   const std::pair<unsigned long, unsigned long> id{self.st_dev, self.st_ino};
@@ -122,7 +82,7 @@ void TFindFile::SearchFolder(const std::string& folder,
       attr |= ffaSysFile;
     }
     const int skipping = ffaHidden | ffaSysFile | ffaVolumeID | ffaDirectory;
-    if ((attr & skipping & ~FileAttr) == 0 && MatchesMask(FileMask, name)) {
+    if ((attr & skipping & ~FileAttr) == 0 && MatchesFileMask(std::string(name), FileMask)) {
       Files.push_back(folder + e->d_name);
     }
     if (InSubFolders && type == DT_DIR && !(attr & ffaHidden)) subFolders.emplace_back(name);

@@ -17,10 +17,6 @@ enum TFileAttrKind {
 };
 using TFileAttr = int;  // a set of TFileAttrKind bits
 
-// Wildcard match: "*" any run, "?" one character, ASCII letters without
-// regard to case, and a trailing ".*" also matches names without extension.
-bool MatchesMask(std::string_view mask, std::string_view name);
-
 class TFindFile {
  public:
   TFindFile();
@@ -30,7 +26,7 @@ class TFindFile {
   // existing folder.
   void SetPath(const std::string& value);
 
-  std::string FileMask = "*.*";
+  std::string FileMask = "*.*";  // matched by MatchesFileMask
   // Entries that are hidden (leading "."), folders, or neither files nor
   // folders (counted as system entries) are skipped unless selected.
   TFileAttr FileAttr = ffaAnyFile;

@@ -178,6 +178,8 @@ TConfined ConfinePath(std::string_view base, std::string_view path) {
   result.path = cleaned;
   // A zero byte would cut the name the kernel sees; such a path is refused.
   if (cleaned.find('\0') != std::string::npos) return result;
+  // Without a base (a cache that could not be set up) nothing is inside.
+  if (base.empty()) return result;
   if (cleaned.size() < base.size() || cleaned.compare(0, base.size(), base) != 0) return result;
 
   // Walk the part below base: "." is dropped, ".." climbs, and climbing out

@@ -63,18 +63,13 @@ std::string FileNamePart(const std::string& path) {
 
 }  // namespace
 
-TDownloadFile::~TDownloadFile() {
-  if (Fd_ >= 0) ::close(Fd_);
-}
-
-int OpenRegularFile(const std::string& path, uint64_t& size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;
+UniqueFd OpenRegularFile(const std::string& path, uint64_t& size) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return fd;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     errno = EISDIR;
-    return -1;
+    return UniqueFd();
   }
   size = static_cast<uint64_t>(st.st_size);
   return fd;
@@ -114,7 +109,7 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
 }
 
 bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
-                                   std::vector<std::string>& headers, uint8_t& mode) {
+                                   std::vector<std::string>& headers, ResponseMode& mode) {
   body.clear();
   headers.clear();
   Headers = &headers;
@@ -122,28 +117,28 @@ bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
   const std::string f = JoinFolder(RootFolder, p);
 
   if (p.empty()) {
-    mode = Text;
+    mode = ResponseMode::Text;
     return BuildFolderPage(f, p, body);
   }
   if (PosNoCase("DOWNLOAD?", p) > 0) {
-    mode = Bytes;
+    mode = ResponseMode::Bytes;
     OpenDownload(RootFolder, TextAfter("DOWNLOAD?", p));
     return false;
   }
   if (PosNoCase("SYSTEMIMG/", p) > 0) {
-    mode = Bytes;
+    mode = ResponseMode::Bytes;
     const bool folder = CompareNames(TextAfter("SYSTEMIMG/", p), "FOLDER.JPG") == 0;
     return SendPicture(SystemFolder(), folder ? "mirelo folder.gif" : "mirelo file.gif", body);
   }
   if (PosNoCase("TAMBNEIL/", p) > 0) {
-    mode = Bytes;
+    mode = ResponseMode::Bytes;
     return SendPicture(CacheFolder(), TextAfter("TAMBNEIL/", p), body);
   }
   if (IsPictureName(p)) {
-    mode = Bytes;
+    mode = ResponseMode::Bytes;
     return SendPicture(RootFolder, p, body);
   }
-  mode = Text;
+  mode = ResponseMode::Text;
   if (p == "UPLOADING") return BuildFolderPage(f, p, body);
   if (PosNoCase("CMDUPLOADFILE", p) > 0) return BuildUploadPage(TextAfter("?", p), body);
   if (PosNoCase("UPLOAD", p) > 0) return BuildFolderPage(f, p, body);
@@ -314,8 +309,8 @@ void TServerActions::OpenDownload(const std::string& base, const std::string& na
   std::string shownName;
   const TConfined c = ConfinePath(base, base + name);
   uint64_t size = 0;
-  int fd = c.accepted ? OpenRegularFile(c.path, size) : -1;
-  if (fd >= 0) {
+  UniqueFd fd = c.accepted ? OpenRegularFile(c.path, size) : UniqueFd();
+  if (fd) {
     path = c.path;
     shownName = FileNamePart(name);
   } else {
@@ -323,46 +318,50 @@ void TServerActions::OpenDownload(const std::string& base, const std::string& na
     path = SystemFolder() + "not found.jpg";
     shownName = "not found.jpg";
     fd = OpenRegularFile(path, size);
-    if (fd < 0) {
+    if (!fd) {
       throw std::system_error(errno, std::generic_category(), "Cannot open file " + path);
     }
   }
-  Download = std::make_unique<TDownloadFile>(fd, size);
+  Download = std::move(fd);
   Headers->emplace_back("Content-type: application/force-download");
   Headers->emplace_back("Content-Length: " + std::to_string(size));
   Headers->emplace_back("Content-Disposition: attachment; filename=\"" + HeaderQuoted(shownName) +
                         "\";");
 }
 
-size_t TServerActions::ReadDownloadBlock(char* buffer) {
-  if (!Download) return 0;
-  const uint64_t left =
-      Download->Size() > Download->Position ? Download->Size() - Download->Position : 0;
-  const size_t want = left < kDownloadBlock ? static_cast<size_t>(left) : kDownloadBlock;
-  size_t got = 0;
+int TServerActions::ReadDownloadBlock(char* buffer) {
+  if (!Download) throw std::runtime_error("no download is open");
+  struct stat st {};
+  if (fstat(Download.get(), &st) != 0) throw std::runtime_error("download: cannot stat");
+  const off_t position = lseek(Download.get(), 0, SEEK_CUR);
+  if (position < 0) throw std::runtime_error("download: cannot seek");
+  const off_t left = std::max<off_t>(0, st.st_size - position);
+  const int want = static_cast<int>(std::min<off_t>(left, kDownloadBlockSize));
+  int got = 0;
   while (got < want) {
-    const ssize_t n = pread(Download->Fd(), buffer + got, want - got,
-                            static_cast<off_t>(Download->Position + got));
+    const ssize_t n = read(Download.get(), buffer + got, static_cast<size_t>(want - got));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("Read error while sending a file");
-    got += static_cast<size_t>(n);
+    if (n <= 0) throw std::runtime_error("download: short read");
+    got += static_cast<int>(n);
   }
-  Download->Position += got;
   return got;
 }
 
 bool TServerActions::SendDownload(int socketFd) {
   if (!Download) return true;
-  while (Download->Position < Download->Size()) {
-    off_t offset = static_cast<off_t>(Download->Position);
-    const uint64_t left = Download->Size() - Download->Position;
-    const size_t chunk = left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30);
-    const ssize_t n = sendfile(socketFd, Download->Fd(), &offset, chunk);
+  struct stat st {};
+  if (fstat(Download.get(), &st) != 0) return false;
+  off_t position = lseek(Download.get(), 0, SEEK_CUR);
+  if (position < 0) return false;
+  while (position < st.st_size) {
+    const off_t left = st.st_size - position;
+    const size_t chunk = static_cast<size_t>(std::min<off_t>(left, off_t{1} << 30));
+    // sendfile advances position itself, not the file's offset.
+    const ssize_t n = sendfile(socketFd, Download.get(), &position, chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    Download->Position += static_cast<uint64_t>(n);
   }
-  return true;
+  return lseek(Download.get(), position, SEEK_SET) == position;
 }
 
 bool TServerActions::BuildSearchPage(const std::string& searchText, const std::string& rel,

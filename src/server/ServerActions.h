@@ -3,6 +3,8 @@
 // thread only; the thumbnail cache is the one shared object it touches.
 #pragma once
 
+#include "net/UniqueFd.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,41 +12,31 @@
 
 class TCacheObj;
 
-// The router's answer to the worker.
-enum ResponseMode : uint8_t { Text = 0, Bytes = 1, NotHandled = 255 };
-
-// A file opened for a download: a regular file, read-only, kept open until
-// the connection ends.
-class TDownloadFile {
- public:
-  explicit TDownloadFile(int fd, uint64_t size) : Fd_(fd), Size_(size) {}
-  ~TDownloadFile();
-  TDownloadFile(const TDownloadFile&) = delete;
-  TDownloadFile& operator=(const TDownloadFile&) = delete;
-
-  int Fd() const { return Fd_; }
-  uint64_t Size() const { return Size_; }
-  uint64_t Position = 0;
-
- private:
-  int Fd_;
-  uint64_t Size_;
-};
+// The byte that plug-ins and the router hand back to the worker. A plug-in may
+// set any value; one other than these makes the worker send its fallback page.
+enum class ResponseMode : std::int8_t { Text = 0, Bytes = 1, NotHandled = -1 };
 
 class TServerActions {
  public:
-  static constexpr size_t kDownloadBlock = 65536;
+  // Block size of ReadDownloadBlock.
+  static constexpr int kDownloadBlockSize = 65536;
 
-  std::vector<std::string>* Headers = nullptr;  // borrowed from the worker
-  std::unique_ptr<TDownloadFile> Download;      // the open download, if any
-  std::string RootFolder;                       // shared folder, ending with "/"
+  // The worker's header list (borrowed); set by HandleRequest on every call.
+  std::vector<std::string>* Headers = nullptr;
+  // The file a download action opened (a regular file, read-only); closed
+  // with this object. The worker sends it from its current offset.
+  UniqueFd Download;
+  // The shared folder, ending in "/".
+  std::string RootFolder;
   bool AllowUploads = false;
-  TCacheObj* Cache = nullptr;  // shared by all connections, not owned
+  // The thumbnail cache shared by all connections (not owned).
+  TCacheObj* Cache = nullptr;
 
-  // Routes uri; always sets mode to Text or Bytes. Throws on a malformed
-  // percent escape (the request is then abandoned).
-  bool HandleRequest(const std::string& uri, std::string& body, std::vector<std::string>& headers,
-                     uint8_t& mode);
+  // Produces the response to a request: always sets mode to Text or Bytes,
+  // and fills headers (emptied first) with the response header lines. Throws
+  // on a malformed percent escape (the request is then abandoned).
+  bool HandleRequest(const std::string& uri, std::string& response,
+                     std::vector<std::string>& headers, ResponseMode& mode);
 
   bool BuildFolderPage(const std::string& folder, const std::string& rel, std::string& body);
   void OpenDownload(const std::string& base, const std::string& name);
@@ -52,12 +44,12 @@ class TServerActions {
   bool BuildSearchPage(const std::string& searchText, const std::string& rel, std::string& body);
   bool BuildUploadPage(const std::string& rel, std::string& body);
 
-  // Reads the next block of Download into buffer (kDownloadBlock bytes):
-  // a full block while one remains, else the rest. Throws on a short read.
-  size_t ReadDownloadBlock(char* buffer);
-  // Sends the rest of Download to a connected socket from the current
-  // position; returns false when the socket failed. Used in place of the
-  // block loop where the kernel can copy file to socket itself.
+  // Reads the next block of Download into buffer (kDownloadBlockSize bytes):
+  // a whole block, or exactly the bytes that remain; returns the count. A read
+  // that delivers less throws std::runtime_error.
+  int ReadDownloadBlock(char* buffer);
+  // Sends the rest of Download, from its current offset, to a connected
+  // socket with sendfile; returns false when the socket failed.
   bool SendDownload(int socketFd);
 
  private:
@@ -84,7 +76,7 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
 bool IsPictureName(const std::string& name);
 
 // Opens path for reading without blocking; returns the handle only when it
-// is a regular file (after links), else -1. size receives its length.
-int OpenRegularFile(const std::string& path, uint64_t& size);
+// is a regular file (after links), else none. size receives its length.
+UniqueFd OpenRegularFile(const std::string& path, uint64_t& size);
 // Whether path names a regular file (after links).
 bool IsRegularFile(const std::string& path);

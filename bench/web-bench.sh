@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Web figures of the headless server side by side with Debian's nginx,
+# lighttpd and find, all on loopback and bounded in time:
+#   listing of a 1,000-entry folder (200 pictures already in the cache) vs
+#   nginx autoindex; one 20 KB picture vs nginx; a 2 GiB download vs nginx and
+#   lighttpd; a name search over 100,000 files vs find -iname.
+# Usage: bench/web-bench.sh [build folder]   (needs: scripts/install-deps.sh bench)
+# DURATION (seconds per wrk run, default 5) and BIG_MIB (default 2048) adjust it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+exe=$(realpath "$build/mirelo-share")
+duration=${DURATION:-5}
+big_mib=${BIG_MIB:-2048}
+for tool in nginx lighttpd wrk curl find python3; do
+  command -v "$tool" >/dev/null || command -v "/usr/sbin/$tool" >/dev/null ||
+    { echo "missing $tool: run scripts/install-deps.sh bench" >&2; exit 1; }
+done
+export PATH=$PATH:/usr/sbin
+
+tmp=$(mktemp -d /tmp/mirelo-bench-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+echo "# fixtures in $tmp"
+data=$tmp/data
+mkdir -p "$data/list" "$data/pic" "$data/big" "$data/tree" "$tmp/work"
+python3 - "$data" "$build/system/not found.jpg" <<'PY'
+import os, random, struct, sys
+data, jpeg = sys.argv[1], open(sys.argv[2], 'rb').read()
+# 800 files and 200 pictures in one folder.
+for i in range(800):
+    with open(f'{data}/list/file-{i:04d}.txt', 'wb') as f: f.write(b'x' * (i * 37 % 5000))
+for i in range(200):
+    with open(f'{data}/list/photo-{i:03d}.jpg', 'wb') as f: f.write(jpeg)
+# A noisy picture as BMP; the server turns it into a JPEG of about 20 KB.
+random.seed(7)
+w, h = 112, 84
+row = (w * 3 + 3) // 4 * 4
+pix = bytearray()
+for y in range(h):
+    line = bytearray()
+    for x in range(w):
+        n = random.randint(-40, 40)
+        line += bytes([max(0, min(255, (x * 2) + n)), max(0, min(255, (y * 3) + n)), 150])
+    pix += line + b'\0' * (row - len(line))
+hdr = b'BM' + struct.pack('<IHHI', 54 + len(pix), 0, 0, 54)
+hdr += struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pix), 2835, 2835, 0, 0)
+open(f'{data}/pic/noise.bmp', 'wb').write(hdr + pix)
+# 100,000 files in 100 x 10 folders; one name in 1,000 holds "needle".
+n = 0
+for a in range(100):
+    for b in range(10):
+        d = f'{data}/tree/d{a:03d}/s{b}'
+        os.makedirs(d)
+        for c in range(100):
+            name = f'needle-{n}.txt' if n % 1000 == 0 else f'file-{n}.dat'
+            open(f'{d}/{name}', 'wb').close()
+            n += 1
+PY
+head -c $((big_mib * 1024 * 1024)) /dev/urandom > "$data/big/big.bin"
+
+# Our server, rooted at the data folder.
+port=$(free_port)
+"$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" >"$tmp/ours.log" 2>&1 &
+pids+=($!)
+ours=http://127.0.0.1:$port
+for _ in $(seq 50); do curl -fs -o /dev/null "$ours/pic/" && break; sleep 0.1; done
+curl -fs -o "$data/pic/pic.jpg" "$ours/pic/noise.bmp"
+rm "$data/pic/noise.bmp"
+curl -fs -o /dev/null "$ours/list/"  # makes the 200 thumbnails
+echo "# picture: $(stat -c %s "$data/pic/pic.jpg") bytes"
+
+# nginx with autoindex and sendfile, two workers.
+nport=$(free_port)
+mkdir -p "$tmp/nginx"
+cat > "$tmp/nginx/nginx.conf" <<CONF
+$( [ "$(id -u)" = 0 ] && echo "user root;" )
+worker_processes 2;
+daemon off;
+pid $tmp/nginx/nginx.pid;
+error_log $tmp/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  client_body_temp_path $tmp/nginx/body;
+  proxy_temp_path $tmp/nginx/proxy;
+  fastcgi_temp_path $tmp/nginx/fastcgi;
+  uwsgi_temp_path $tmp/nginx/uwsgi;
+  scgi_temp_path $tmp/nginx/scgi;
+  types { image/jpeg jpg; }
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$nport;
+    root $data;
+    autoindex on;
+  }
+}
+CONF
+nginx -c "$tmp/nginx/nginx.conf" -p "$tmp/nginx" &
+pids+=($!)
+nginx_url=http://127.0.0.1:$nport
+
+# lighttpd with its defaults (sendfile where the platform has it).
+lport=$(free_port)
+cat > "$tmp/lighttpd.conf" <<CONF
+server.document-root = "$data"
+server.port = $lport
+server.bind = "127.0.0.1"
+server.errorlog = "$tmp/lighttpd.err"
+mimetype.assign = (".jpg" => "image/jpeg", "" => "application/octet-stream")
+$( [ "$(id -u)" = 0 ] && echo 'server.username = "root"' )
+CONF
+lighttpd -D -f "$tmp/lighttpd.conf" &
+pids+=($!)
+lighttpd_url=http://127.0.0.1:$lport
+for u in "$nginx_url/pic/pic.jpg" "$lighttpd_url/pic/pic.jpg"; do
+  for _ in $(seq 50); do curl -fs -o /dev/null "$u" && break; sleep 0.1; done
+done
+
+rps() {  # url connections -> requests per second (and errors, if any)
+  local out
+  out=$(wrk -t2 -c"$2" -d"${duration}s" -H "Connection: close" "$1")
+  local r e
+  r=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
+  e=$(grep -E "Socket errors|Non-2xx" <<<"$out" | tr -s ' ' | tr '\n' ' ' || true)
+  echo "$r${e:+ ($e)}"
+}
+
+echo
+echo "== listing of a 1,000-entry folder, requests/s (wrk, Connection: close)"
+for c in 16 64; do
+  printf '  %2d connections: mirelo %s   nginx autoindex %s\n' "$c" \
+    "$(rps "$ours/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
+done
+
+echo "== one 20 KB picture, requests/s"
+for c in 16 64; do
+  printf '  %2d connections: mirelo %s   nginx %s\n' "$c" \
+    "$(rps "$ours/pic/pic.jpg" "$c")" "$(rps "$nginx_url/pic/pic.jpg" "$c")"
+done
+
+speed() {  # url -> best MiB/s of three downloads, checking the size
+  local best=0 s size
+  for _ in 1 2 3; do
+    read -r s size < <(curl -fs -o /dev/null -w '%{speed_download} %{size_download}\n' "$1")
+    [ "$size" = $((big_mib * 1024 * 1024)) ] || { echo "short download from $1: $size" >&2; }
+    best=$(python3 -c "print(max($best, $s / 1048576))")
+  done
+  printf '%.0f' "$best"
+}
+echo "== ${big_mib} MiB download, MiB/s (best of 3)"
+printf '  mirelo %s   nginx %s   lighttpd %s\n' "$(speed "$ours/download?big/big.bin")" \
+  "$(speed "$nginx_url/big/big.bin")" "$(speed "$lighttpd_url/big/big.bin")"
+
+echo "== name search over 100,000 files, ms (median of 5, warm cache)"
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+find "$data/tree" -iname '*needle*' >/dev/null
+ms_ours=$(for _ in 1 2 3 4 5; do
+  curl -fs -o "$tmp/search.html" -w '%{time_total}\n' "$ours/search?searchtext=needle&path=tree"
+done | awk '{printf "%.1f\n", $1 * 1000}' | median)
+found=$(grep -c '/download?' "$tmp/search.html" || true)
+ms_find=$(for _ in 1 2 3 4 5; do
+  s=$(date +%s%N); find "$data/tree" -iname '*needle*' >/dev/null; e=$(date +%s%N)
+  echo "$(( (e - s) / 100000 ))" | awk '{printf "%.1f\n", $1 / 10}'
+done | median)
+printf '  mirelo %s ms (%s results)   find -iname %s ms\n' "$ms_ours" "$found" "$ms_find"

@@ -1,0 +1,34 @@
+// The picture route and the listing's thumbnails: what the router needs from
+// the image loader and the thumbnail cache.
+#include "server/ServerActions.h"
+
+#include "imaging/CacheKeeper.h"
+#include "imaging/OrvelGraphicLoader.h"
+#include "server/RequestText.h"
+
+bool IsPictureName(const std::string& name) { return IsSupportedPicture(name); }
+
+bool TServerActions::SendPicture(const std::string& base, const std::string& name,
+                                 std::string& body) {
+  const TConfined c = ConfinePath(base, base + name);
+  // Only a regular file is a picture; anything else gets the not-found one.
+  const std::string source =
+      c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder() + "not found.jpg";
+  JpegImage image;
+  std::string error;  // a picture that loads to nothing gives an empty body
+  LoadAsJpeg(source, image, error);
+  body = image.Empty() ? std::string() : image.SaveToBytes();
+  Headers->clear();
+  Headers->emplace_back("Content-type: image/jpeg");
+  Headers->emplace_back("Content-Length: " + std::to_string(body.size()));
+  Headers->emplace_back("Content-Disposition: attachment; filename=\"" + HeaderQuoted(name) +
+                        "\";");
+  return !body.empty();
+}
+
+std::string TServerActions::CacheFolder() const { return Cache ? Cache->CacheFolder : std::string(); }
+
+std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
+  if (!Cache) return std::vector<std::string>(pictures.size());
+  return Cache->GetThumbs(pictures);
+}

@@ -1,0 +1,467 @@
+// Tests of the router, the pages, the downloads and the picture route over a
+// real shared folder in a temporary directory.
+#include "ServerFixture.h"
+#include "imaging/CacheKeeper.h"
+#include "server/RequestText.h"
+#include "server/ServerActions.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using servertest::ReadAll;
+using servertest::Request;
+using servertest::Response;
+using servertest::WriteAll;
+
+class Router : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = temp_.Path() + "share/";
+    mkdir(root_.c_str(), 0755);
+    mkdir((root_ + "sub").c_str(), 0755);
+    mkdir((root_ + "My Uploads").c_str(), 0755);
+    mkdir((root_ + "UPLOADING").c_str(), 0755);
+    mkdir((root_ + "uploading").c_str(), 0755);
+    WriteAll(root_ + "a.txt", "alpha text");
+    WriteAll(root_ + "sub/a.txt", "sub text");
+    WriteAll(root_ + "My Uploads/inside.txt", "x");
+    WriteAll(root_ + "UPLOADING/upper.txt", "x");
+    WriteAll(root_ + "uploading/lower.txt", "x");
+    notFound_ = ReadAll(SystemFolder() + "not found.jpg");
+    WriteAll(root_ + "photo.jpg", notFound_);
+    WriteAll(root_ + "photo.bmp", servertest::TinyBmp());
+    // Beside the shared folder: nothing may reach these.
+    WriteAll(temp_.Path() + "outside-secret.txt", "SECRET");
+    WriteAll(temp_.Path() + "outside-secret.jpg", ReadAll(SystemFolder() + "not found.jpg") + "S");
+    cache_ = std::make_unique<TCacheObj>(temp_.Path() + "cache/");
+  }
+  Response Get(const std::string& uri, bool uploads = true) {
+    return Request(root_, cache_.get(), uploads, uri);
+  }
+
+  servertest::TempFolder temp_;
+  std::string root_;
+  std::string notFound_;
+  std::unique_ptr<TCacheObj> cache_;
+};
+
+bool IsListing(const Response& r) {
+  return r.mode == ResponseMode::Text && r.Header("Content-type: ") == "Text/Html; charset=UTF-8" &&
+         r.body.find("<td align=\"center\" width=\"408\">File name</td>") != std::string::npos;
+}
+
+TEST_F(Router, PicksTheActionByMarker) {
+  enum Kind { Listing, Download, Picture, UploadForm, Search };
+  struct Case {
+    const char* uri;
+    Kind kind;
+    const char* detail;  // listed name, download name or picture name
+  };
+  const Case cases[] = {
+      {"/", Listing, "a.txt"},
+      {"/%2F", Listing, "a.txt"},
+      {"/Download?a.txt", Download, "a.txt"},
+      {"/x/DOWNLOAD?a.txt", Download, "a.txt"},
+      {"/download?a.txt", Download, "a.txt"},
+      {"/download?sub/a.txt", Download, "a.txt"},
+      {"/download?sub%2Fa.txt", Download, "a.txt"},
+      {"/download?photo.jpg", Download, "photo.jpg"},
+      {"/sub/SystemImg/folder.jpg", Picture, "mirelo folder.gif"},
+      {"/SYSTEMIMG/FOLDER.JPG", Picture, "mirelo folder.gif"},
+      {"/SystemImg/anything", Picture, "mirelo file.gif"},
+      {"/photo.JPG", Picture, "photo.JPG"},
+      {"/photo.bmp", Picture, "photo.bmp"},
+      {"/My%20Uploads/", Listing, "inside.txt"},
+      {"/My+Uploads/", Listing, "inside.txt"},
+      {"/UPLOADING", Listing, "upper.txt"},
+      {"/uploading", Listing, "lower.txt"},
+      {"/x/cmduploadfile/", UploadForm, ""},
+      {"/CmdUploadFile?sub%2F", UploadForm, ""},
+      {"/search?", Search, ""},
+      {"/search?searchtext=a&path=", Search, "/a.txt"},
+      {"/sub/", Listing, "a.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    const Response r = Get(c.uri);
+    switch (c.kind) {
+      case Listing:
+        EXPECT_TRUE(IsListing(r));
+        EXPECT_NE(std::string::npos, r.body.find(std::string(">") + c.detail + "</a>"));
+        EXPECT_TRUE(r.result);
+        break;
+      case Download:
+        EXPECT_EQ(ResponseMode::Bytes, r.mode);
+        EXPECT_TRUE(r.body.empty());
+        EXPECT_FALSE(r.result);
+        ASSERT_TRUE(r.hasDownload);
+        EXPECT_EQ("application/force-download", r.Header("Content-type: "));
+        EXPECT_EQ(std::to_string(r.download.size()), r.Header("Content-Length: "));
+        EXPECT_EQ(std::string("attachment; filename=\"") + c.detail + "\";",
+                  r.Header("Content-Disposition: "));
+        break;
+      case Picture:
+        EXPECT_EQ(ResponseMode::Bytes, r.mode);
+        EXPECT_TRUE(r.result);
+        EXPECT_EQ("image/jpeg", r.Header("Content-type: "));
+        EXPECT_EQ(std::to_string(r.body.size()), r.Header("Content-Length: "));
+        EXPECT_EQ(std::string("attachment; filename=\"") + c.detail + "\";",
+                  r.Header("Content-Disposition: "));
+        ASSERT_GT(r.body.size(), 4u);
+        EXPECT_EQ("\xFF\xD8", r.body.substr(0, 2));
+        break;
+      case UploadForm:
+        EXPECT_EQ(ResponseMode::Text, r.mode);
+        EXPECT_NE(std::string::npos, r.body.find("action=\"/upload\""));
+        break;
+      case Search:
+        EXPECT_EQ(ResponseMode::Text, r.mode);
+        EXPECT_NE(std::string::npos, r.body.find("<form method=\"get\" action=\"/search\">"));
+        if (*c.detail) {
+          EXPECT_NE(std::string::npos, r.body.find(std::string(">") + c.detail + "</a>"));
+        } else {
+          EXPECT_EQ(std::string::npos, r.body.find("width=\"726\">File</td>"));
+        }
+        break;
+    }
+  }
+}
+
+TEST_F(Router, DeliversExactBytes) {
+  EXPECT_EQ("alpha text", Get("/download?a.txt").download);
+  EXPECT_EQ("sub text", Get("/download?sub/a.txt").download);
+  // A JPEG goes out unchanged, both as a picture and as a download.
+  EXPECT_EQ(notFound_, Get("/photo.jpg").body);
+  EXPECT_EQ(notFound_, Get("/download?photo.jpg").download);
+  // A missing file: "not found.jpg", as a download of that name.
+  const Response missing = Get("/download?missing.txt");
+  EXPECT_EQ(notFound_, missing.download);
+  EXPECT_EQ("attachment; filename=\"not found.jpg\";", missing.Header("Content-Disposition: "));
+  // A missing picture: the not-found picture under the requested name.
+  const Response picture = Get("/sub/none.png");
+  EXPECT_EQ(notFound_, picture.body);
+  EXPECT_EQ("attachment; filename=\"sub/none.png\";", picture.Header("Content-Disposition: "));
+  // The thumbnail route with no name.
+  const Response noThumb = Get("/TAMBNEIL/");
+  EXPECT_EQ(notFound_, noThumb.body);
+  EXPECT_EQ("attachment; filename=\"\";", noThumb.Header("Content-Disposition: "));
+}
+
+TEST_F(Router, MalformedEscapesAbandonTheRequest) {
+  for (const char* uri : {"/a%4", "/%G1", "/download?%", "/search?x=%zz"}) {
+    SCOPED_TRACE(uri);
+    EXPECT_THROW(Get(uri), std::runtime_error);
+  }
+}
+
+TEST_F(Router, DownloadStreamsInFullBlocks) {
+  std::string big(65537, 'b');
+  big[65536] = 'E';
+  WriteAll(root_ + "big.bin", big);
+  TServerActions actions;
+  actions.RootFolder = root_;
+  std::string body;
+  std::vector<std::string> headers;
+  ResponseMode mode = ResponseMode::NotHandled;
+  actions.HandleRequest("/download?big.bin", body, headers, mode);
+  ASSERT_TRUE(actions.Download);
+  std::string block(TServerActions::kDownloadBlockSize, '\0');
+  EXPECT_EQ(65536, actions.ReadDownloadBlock(block.data()));
+  EXPECT_EQ(1, actions.ReadDownloadBlock(block.data()));
+  EXPECT_EQ('E', block[0]);
+  EXPECT_EQ(0, actions.ReadDownloadBlock(block.data()));
+
+  WriteAll(root_ + "empty.bin", "");
+  const Response empty = Get("/download?empty.bin");
+  EXPECT_EQ("0", empty.Header("Content-Length: "));
+  EXPECT_TRUE(empty.download.empty());
+}
+
+TEST_F(Router, DownloadOverFourGibibytesReportsItsSize) {
+  const std::string path = root_ + "huge.bin";
+  {
+    WriteAll(path, "");
+    ASSERT_EQ(0, truncate(path.c_str(), 5368709120LL));  // sparse
+  }
+  TServerActions actions;
+  actions.RootFolder = root_;
+  std::string body;
+  std::vector<std::string> headers;
+  ResponseMode mode = ResponseMode::NotHandled;
+  actions.HandleRequest("/download?huge.bin", body, headers, mode);
+  ASSERT_TRUE(actions.Download);
+  struct stat st {};
+  ASSERT_EQ(0, fstat(actions.Download.get(), &st));
+  EXPECT_EQ(5368709120LL, st.st_size);
+  EXPECT_EQ("Content-Length: 5368709120", headers.at(1));
+}
+
+// Every route that reaches the disk, with requests that try to leave the
+// shared folder. None may deliver, list or find what lies beside it.
+TEST_F(Router, NoRouteLeavesTheSharedFolder) {
+  // A link inside the shared folder is followed, but ".." after it climbs
+  // back along the path as written, never from the link's target.
+  symlink(temp_.Path().c_str(), (root_ + "up").c_str());
+  const char* const attempts[] = {
+      "/download?../outside-secret.txt",
+      "/download?..%2Foutside-secret.txt",
+      "/download?..%2F..%2Foutside-secret.txt",
+      "/download?sub/../../outside-secret.txt",
+      "/download?sub%2F..%2F..%2Foutside-secret.txt",
+      "/download?....//outside-secret.txt",
+      "/download?..\\outside-secret.txt",
+      "/download?%2E%2E%2Foutside-secret.txt",
+      "/download?.%2E/outside-secret.txt",
+      "/download?...%5C.%5Coutside-secret.txt",
+      "/download?/../outside-secret.txt",
+      "/download?%2F..%2Foutside-secret.txt",
+      "/download?..",
+      "/download?sub/..",
+      "/download?sub/../..",
+      "/download?%00../outside-secret.txt",
+      "/download?up/../outside-secret.txt",
+      "/DOWNLOAD?x/../../../outside-secret.txt",
+      "/../outside-secret.jpg",
+      "/..%2Foutside-secret.jpg",
+      "/sub/..%2F..%2Foutside-secret.jpg",
+      "/%2E%2E/outside-secret.jpg",
+      "/....//outside-secret.jpg",
+      "/..\\outside-secret.jpg",
+      "/up/../outside-secret.jpg",
+      "/TAMBNEIL/../outside-secret.jpg",
+      "/TAMBNEIL/..%2F..%2Foutside-secret.jpg",
+      "/TAMBNEIL/../share/../outside-secret.jpg",
+      "/tambneil/%2E%2E/outside-secret.jpg",
+      "/..",
+      "/../",
+      "/%2E%2E/",
+      "/sub/../..",
+      "/sub/..%2F..%2F",
+      "/up/..",
+      "/up/../",
+      "/....//",
+      "/search?searchtext=secret&path=..",
+      "/search?searchtext=secret&path=%2E%2E",
+      "/search?searchtext=secret&path=sub%2F..%2F..",
+      "/search?searchtext=secret&path=up%2F..",
+      "/search?secret&..",
+      "/search?searchtext=secret&path=..%2F",
+      "/search?searchtext=secret&path=%2F..",
+      "/search?searchtext=outside&path=..",
+  };
+  const std::string secretJpg = ReadAll(temp_.Path() + "outside-secret.jpg");
+  for (const char* uri : attempts) {
+    SCOPED_TRACE(uri);
+    const Response r = Get(uri);
+    EXPECT_EQ(std::string::npos, r.body.find("outside-secret"));
+    EXPECT_EQ(std::string::npos, r.body.find("SECRET"));
+    EXPECT_NE(secretJpg, r.body);
+    EXPECT_NE("SECRET", r.download);
+    EXPECT_NE(secretJpg, r.download);
+    // Listings of the parent would show the shared folder itself.
+    EXPECT_EQ(std::string::npos, r.body.find(">share</b>"));
+    if (r.hasDownload) EXPECT_EQ(notFound_, r.download);
+  }
+  // Reached through the link by its own name, the outside file is shared on
+  // purpose: the user put the link there.
+  EXPECT_EQ("SECRET", Get("/download?up/outside-secret.txt").download);
+}
+
+TEST_F(Router, OnlyRegularFilesAreFiles) {
+  ASSERT_EQ(0, mkfifo((root_ + "pipe.txt").c_str(), 0644));
+  ASSERT_EQ(0, mkfifo((root_ + "pipe.jpg").c_str(), 0644));
+  symlink("/dev/zero", (root_ + "zero.txt").c_str());
+  symlink("/dev/zero", (root_ + "zero.jpg").c_str());
+  symlink("/dev/null", (root_ + "null.png").c_str());
+  for (const char* uri : {"/download?pipe.txt", "/download?zero.txt", "/download?sub",
+                          "/download?pipe.jpg", "/download?"}) {
+    SCOPED_TRACE(uri);
+    const Response r = Get(uri);
+    EXPECT_EQ(notFound_, r.download);
+    EXPECT_EQ("attachment; filename=\"not found.jpg\";", r.Header("Content-Disposition: "));
+  }
+  for (const char* uri : {"/pipe.jpg", "/zero.jpg", "/null.png"}) {
+    SCOPED_TRACE(uri);
+    EXPECT_EQ(notFound_, Get(uri).body);
+  }
+  // They are still listed.
+  const Response listing = Get("/");
+  EXPECT_NE(std::string::npos, listing.body.find(">pipe.txt</a>"));
+}
+
+TEST_F(Router, NamesAreEscapedWhereTheyLand) {
+  const std::string evilFile = "<img src=x onerror=alert(1)>.txt";
+  const std::string evilFolder = "x'+alert(1)+'";
+  WriteAll(root_ + evilFile, "e");
+  mkdir((root_ + evilFolder).c_str(), 0755);
+  WriteAll(root_ + evilFolder + "/in.txt", "i");
+
+  const Response top = Get("/");
+  EXPECT_EQ(std::string::npos, top.body.find("<img src=x"));
+  EXPECT_NE(std::string::npos, top.body.find(">&lt;img src=x onerror=alert(1)&gt;.txt</a>"));
+  // The folder link carries the encoded name; decoding it finds the folder.
+  const std::string link = HtmlEscape(UrlEncode(evilFolder)) + "/";
+  EXPECT_NE(std::string::npos, top.body.find("<a href=\"" + link + "\"><b>x&#39;+alert(1)+&#39;</b>"));
+
+  const Response inside = Get("/" + UrlEncode(evilFolder) + "/");
+  EXPECT_NE(std::string::npos, inside.body.find(">in.txt</a>"));
+  // No quote mark may end the JavaScript strings of the buttons.
+  EXPECT_NE(std::string::npos,
+            inside.body.find("location.href='/search?x%27%2Balert%281%29%2B%27%2F'"));
+  EXPECT_NE(std::string::npos,
+            inside.body.find("location.href='/CmdUploadFile?x%27%2Balert%281%29%2B%27%2F'"));
+  EXPECT_NE(std::string::npos, inside.body.find("name=\"path\" value=\"x&#39;+alert(1)+&#39;/\""));
+  // The file links of that folder keep the whole path encoded.
+  EXPECT_NE(std::string::npos,
+            inside.body.find("href=\"/download?x&#39;%2Balert(1)%2B&#39;/in.txt\""));
+
+  const Response search = Get("/search?searchtext=%22%3E%3Cscript%3E&path=x'%2Balert(1)%2B'");
+  EXPECT_EQ(std::string::npos, search.body.find("\"><script>"));
+  EXPECT_NE(std::string::npos, search.body.find("value=\"&quot;&gt;&lt;script&gt;\""));
+  EXPECT_NE(std::string::npos,
+            search.body.find("location.href='x%27%2Balert%281%29%2B%27'"));
+
+  const Response upload = Get("/CmdUploadFile?%22%3E%3Cscript%3E");
+  EXPECT_EQ(std::string::npos, upload.body.find("\"><script>"));
+  EXPECT_NE(std::string::npos, upload.body.find("value=\"&quot;&gt;&lt;script&gt;\""));
+}
+
+TEST_F(Router, HeaderValuesCannotBeSplit) {
+  WriteAll(root_ + "a\r\nSet-Cookie: x=1.txt", "c");
+  WriteAll(root_ + "q\"uo\\te.txt", "q");
+  const Response file = Get("/download?a%0D%0ASet-Cookie:+x%3D1.txt");
+  EXPECT_EQ("c", file.download);
+  EXPECT_EQ("attachment; filename=\"a__Set-Cookie: x=1.txt\";", file.Header("Content-Disposition: "));
+  EXPECT_EQ("attachment; filename=\"q\\\"uo\\\\te.txt\";",
+            Get("/download?q%22uo%5Cte.txt").Header("Content-Disposition: "));
+  const Response picture = Get("/x%0D%0ASet-Cookie:%20a.jpg");
+  for (const auto& h : picture.headers) {
+    EXPECT_EQ(std::string::npos, h.find_first_of("\r\n"));
+  }
+  EXPECT_EQ("attachment; filename=\"x__Set-Cookie: a.jpg\";",
+            picture.Header("Content-Disposition: "));
+}
+
+TEST_F(Router, FolderLinksLeadBackToTheirFolders) {
+  for (const std::string name : {"a#b", "c%d", "e+f", "g?h", "i j", "k&l"}) {
+    SCOPED_TRACE(name);
+    mkdir((root_ + name).c_str(), 0755);
+    WriteAll(root_ + name + "/mark.txt", name);
+    const Response top = Get("/");
+    const std::string link = HtmlEscape(UrlEncode(name)) + "/";
+    EXPECT_NE(std::string::npos, top.body.find("<a href=\"" + link + "\">"));
+    // The browser asks for the link relative to "/"; the router decodes it.
+    const Response inside = Get("/" + UrlEncode(name) + "/");
+    EXPECT_NE(std::string::npos, inside.body.find(">mark.txt</a>"));
+    EXPECT_EQ(name, Get("/download?" + UrlEncode(name) + "%2Fmark.txt").download);
+  }
+}
+
+TEST_F(Router, ListingRows) {
+  mkdir((root_ + "sub/!first").c_str(), 0755);
+  mkdir((root_ + "sub/Zeta").c_str(), 0755);
+  WriteAll(root_ + "sub/b.txt", "bb");
+  std::string longName;
+  for (int i = 0; i < 71; ++i) longName += "\xC3\xA9";
+  WriteAll(root_ + "sub/" + longName, "");
+  const Response r = Get("/sub/", false);
+  // Folders: "!first" sorts before "..", which shows as the Back row.
+  const size_t first = r.body.find("<b>!first</b>");
+  const size_t back = r.body.find("<a href=\"../\"><b>&lt; Back</b></a>");
+  const size_t zeta = r.body.find("<b>Zeta</b>");
+  ASSERT_NE(std::string::npos, first);
+  EXPECT_LT(first, back);
+  EXPECT_LT(back, zeta);
+  EXPECT_NE(std::string::npos, r.body.find("<td class=\"FoldOdd\">\r\n<a href=\"%21first/\">"));
+  EXPECT_NE(std::string::npos, r.body.find("<td class=\"FoldEven\">\r\n<a href=\"../\">"));
+  // The long name is cut to 70 characters, never inside a character; its
+  // link carries the whole name.
+  std::string cut;
+  for (int i = 0; i < 70; ++i) cut += "\xC3\xA9";
+  EXPECT_NE(std::string::npos, r.body.find(">" + cut + "</a>"));
+  EXPECT_NE(std::string::npos, r.body.find("/download?sub/" + UrlEncode(longName) + "\""));
+  // Buttons and hidden path; no Upload button when uploads are off.
+  EXPECT_NE(std::string::npos, r.body.find("location.href='/search?sub%2F'"));
+  EXPECT_EQ(std::string::npos, r.body.find("CmdUploadFile"));
+  EXPECT_NE(std::string::npos, r.body.find("<input type=\"hidden\" name=\"path\" value=\"sub/\">"));
+  EXPECT_EQ(std::to_string(r.body.size()), r.Header("Content-length: "));
+  // A folder that does not exist: the page without rows.
+  const Response none = Get("/nothing/here/");
+  EXPECT_TRUE(IsListing(none));
+  EXPECT_EQ(std::string::npos, none.body.find("<td class="));
+}
+
+TEST_F(Router, SearchFindsFilesBelowTheFolder) {
+  mkdir((root_ + "pics").c_str(), 0755);
+  mkdir((root_ + "pics/cat").c_str(), 0755);
+  mkdir((root_ + ".hidden").c_str(), 0755);
+  WriteAll(root_ + "pics/Cat.JPG", "1");
+  WriteAll(root_ + "sub/mycats.txt", "2");
+  WriteAll(root_ + "cat", "3");
+  WriteAll(root_ + ".cat", "4");
+  WriteAll(root_ + ".hidden/cat.txt", "5");
+  ASSERT_EQ(0, mkfifo((root_ + "cat.fifo").c_str(), 0644));
+  symlink(root_.c_str(), (root_ + "pics/loop").c_str());  // must not loop forever
+
+  const Response r = Get("/search?searchtext=cat&path=");
+  for (const char* found : {">/pics/Cat.JPG</a>", ">/sub/mycats.txt</a>", ">/cat</a>"}) {
+    EXPECT_NE(std::string::npos, r.body.find(found)) << found;
+  }
+  for (const char* absent : {".cat<", "cat.txt<", "cat.fifo<", ">/pics/cat</a>"}) {
+    EXPECT_EQ(std::string::npos, r.body.find(absent)) << absent;
+  }
+  EXPECT_NE(std::string::npos, r.body.find("<a href=\"/download?%2Fpics%2FCat.JPG\">"));
+  EXPECT_EQ("1", Get("/download?%2Fpics%2FCat.JPG").download);
+  // The first row is Even, the next Odd.
+  const size_t even = r.body.find("<td class=\"Even\">");
+  const size_t odd = r.body.find("<td class=\"Odd\">");
+  EXPECT_NE(std::string::npos, even);
+  EXPECT_LT(even, odd);
+
+  // From the listing's Search button: the form only, with the folder.
+  const Response button = Get("/search?sub%2Fdir%2F");
+  EXPECT_NE(std::string::npos, button.body.find("name=\"searchtext\" size=\"80\" value=\"\">"));
+  EXPECT_NE(std::string::npos, button.body.find("name=\"path\" value=\"sub/dir/\">"));
+  EXPECT_NE(std::string::npos, button.body.find("location.href='sub/dir/'"));
+  EXPECT_EQ(std::string::npos, button.body.find("width=\"726\""));
+  // A folder that does not exist: the heads and no rows.
+  const Response none = Get("/search?searchtext=cat&path=nowhere");
+  EXPECT_NE(std::string::npos, none.body.find("width=\"726\""));
+  EXPECT_EQ(std::string::npos, none.body.find("/download?"));
+}
+
+TEST_F(Router, SearchCutsLongPathsAt120Characters) {
+  const std::string folder(110, 'd');
+  mkdir((root_ + folder).c_str(), 0755);
+  WriteAll(root_ + folder + "/xyz4567", "");   // "/" + 110 + "/" + 7 = 119... below
+  WriteAll(root_ + folder + "/xyz45678", "");  // 120 characters with the leading "/"
+  WriteAll(root_ + folder + "/xyz456789", "");  // 121
+  const Response r = Get("/search?searchtext=xyz&path=");
+  const std::string p120 = "/" + folder + "/xyz45678";
+  const std::string p121 = "/" + folder + "/xyz456789";
+  ASSERT_EQ(120u, p120.size());
+  EXPECT_NE(std::string::npos, r.body.find(">" + p120 + "</a>"));
+  EXPECT_NE(std::string::npos, r.body.find(">" + p121.substr(0, 120) + "..</a>"));
+}
+
+TEST_F(Router, UploadFormOnlyWhenUploadsAreOn) {
+  const Response on = Get("/CmdUploadFile?sub%2Fdir%2F");
+  EXPECT_NE(std::string::npos, on.body.find("name=\"path\" value=\"sub/dir/\">"));
+  EXPECT_TRUE(on.result);
+  const Response bare = Get("/CmdUploadFile");
+  EXPECT_NE(std::string::npos, bare.body.find("name=\"path\" value=\"CmdUploadFile\">"));
+  const Response off = Get("/CmdUploadFile?anything", false);
+  EXPECT_TRUE(off.body.empty());
+  EXPECT_TRUE(off.headers.empty());
+  EXPECT_FALSE(off.result);
+  EXPECT_EQ(ResponseMode::Text, off.mode);
+}
+
+}  // namespace
