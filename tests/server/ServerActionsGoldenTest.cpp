@@ -40,13 +40,13 @@ class GoldenPages : public ::testing::Test {
     for (const char* folder : {"Zeta", "alpha", "a#b%c+d?", "alpha/bold"}) {
       mkdir((root_ + folder).c_str(), 0755);
     }
-    WriteAll(root_ + "<b>bold</b>.txt", "");
+    WriteAll(root_ + "\"bold\" <b>.txt", "");
     WriteAll(root_ + "a b&c.txt", std::string(1536, 'x'));
     WriteAll(root_ + "photo.bmp", servertest::TinyBmp());
     WriteAll(root_ + "Zeta/bolder.txt", "z");
     WriteAll(root_ + "alpha/.bold", "hidden");
     mkfifo((root_ + "alpha/bold.fifo").c_str(), 0644);
-    for (const char* entry : {"Zeta", "alpha", "a#b%c+d?", "<b>bold</b>.txt", "photo.bmp"}) {
+    for (const char* entry : {"Zeta", "alpha", "a#b%c+d?", "\"bold\" <b>.txt", "photo.bmp"}) {
       SetTime(root_ + entry, kAfternoon);
     }
     SetTime(root_ + "a b&c.txt", kMidnight);

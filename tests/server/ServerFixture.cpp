@@ -51,9 +51,9 @@ std::string TinyBmp() {
   le32(s, 0);
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 8; ++x) {
-      s += static_cast<char>(x * 32);       // blue
-      s += static_cast<char>(y * 32);       // green
-      s += static_cast<char>(200);          // red
+      s += static_cast<char>(x * 32);  // blue
+      s += static_cast<char>(y * 32);  // green
+      s += static_cast<char>(200);     // red
     }
   }
   return s;

@@ -1,0 +1,117 @@
+// How a download is best sent: 64 KiB read-and-send blocks (ReadDownloadBlock)
+// or sendfile (SendDownload), over a loopback TCP connection to a reader
+// thread. The bytes on the wire are the same; only the speed differs.
+#include "server/ServerActions.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr size_t kFileBytes = size_t{256} << 20;
+
+const std::string& TestFile() {
+  static const std::string path = [] {
+    std::string p = "/tmp/mirelo-download-bench-XXXXXX";
+    UniqueFd fd(mkstemp(p.data()));
+    if (!fd) throw std::runtime_error("mkstemp");
+    std::vector<char> block(1 << 20);
+    unsigned x = 12345;
+    for (auto& c : block) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+    for (size_t done = 0; done < kFileBytes; done += block.size()) {
+      if (write(fd.get(), block.data(), block.size()) != static_cast<ssize_t>(block.size())) {
+        throw std::runtime_error("write");
+      }
+    }
+    std::atexit([] { unlink(path.c_str()); });
+    return p;
+  }();
+  return path;
+}
+
+// A connected loopback pair: the sender's end and a thread that reads all.
+struct Connection {
+  UniqueFd sender;
+  std::thread reader;
+  size_t received = 0;
+
+  Connection() {
+    UniqueFd listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener.get(), 1) != 0 ||
+        getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      throw std::runtime_error("listen");
+    }
+    sender.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (connect(sender.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      throw std::runtime_error("connect");
+    }
+    UniqueFd peer(accept(listener.get(), nullptr, nullptr));
+    reader = std::thread([this, p = std::move(peer)] {
+      std::vector<char> buf(1 << 18);
+      for (;;) {
+        const ssize_t n = recv(p.get(), buf.data(), buf.size(), 0);
+        if (n <= 0) break;
+        received += static_cast<size_t>(n);
+      }
+    });
+  }
+  size_t Finish() {
+    shutdown(sender.get(), SHUT_WR);
+    reader.join();
+    return received;
+  }
+};
+
+void OpenFile(TServerActions& actions) {
+  actions.Download.reset(open(TestFile().c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+void BM_DownloadBlocks64K(benchmark::State& state) {
+  for (auto _ : state) {
+    TServerActions actions;
+    OpenFile(actions);
+    Connection c;
+    std::vector<char> block(TServerActions::kDownloadBlockSize);
+    while (const int n = actions.ReadDownloadBlock(block.data())) {
+      for (int sent = 0; sent < n;) {
+        const ssize_t s = send(c.sender.get(), block.data() + sent, n - sent, MSG_NOSIGNAL);
+        if (s <= 0) throw std::runtime_error("send");
+        sent += static_cast<int>(s);
+      }
+    }
+    if (c.Finish() != kFileBytes) state.SkipWithError("short transfer");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+BENCHMARK(BM_DownloadBlocks64K)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_DownloadSendfile(benchmark::State& state) {
+  for (auto _ : state) {
+    TServerActions actions;
+    OpenFile(actions);
+    Connection c;
+    if (!actions.SendDownload(c.sender.get())) state.SkipWithError("sendfile failed");
+    if (c.Finish() != kFileBytes) state.SkipWithError("short transfer");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+BENCHMARK(BM_DownloadSendfile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();
