@@ -1,8 +1,6 @@
 // Text helpers of the router and the page builders.
 #include "server/RequestText.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
@@ -213,8 +211,6 @@ TConfined ConfinePath(std::string_view base, std::string_view path) {
   result.accepted = true;
   return result;
 }
-
-// ProgramFolder and SystemFolder are defined once, with the start-up paths.
 
 std::string HtmlEscape(std::string_view text) {
   std::string out;

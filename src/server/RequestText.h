@@ -3,6 +3,8 @@
 // and the size and time texts of the listing. Paths use "/" as separator.
 #pragma once
 
+#include "shell/StartUp.h"  // SystemFolder: the pictures served in place of missing ones
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -32,11 +34,6 @@ struct TConfined {
 // Removes every "../" and "..\" (repeatedly), then accepts the path only when
 // it begins with base and, read component by component, never leaves it.
 TConfined ConfinePath(std::string_view base, std::string_view path);
-
-// The program file's folder followed by "system/".
-std::string SystemFolder();
-// Folder of the running executable, ending in "/".
-std::string ProgramFolder();
 
 // HTML text and attribute values: & < > " ' escaped.
 std::string HtmlEscape(std::string_view text);

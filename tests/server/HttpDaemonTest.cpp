@@ -21,7 +21,7 @@ TEST(HttpDaemon, FolderWithoutLibrariesSendsEveryRequestToTheRouter) {
   TServerHarness server;
   EXPECT_EQ(0u, server.Daemon().Plugins().Count());
   EXPECT_NE(std::string::npos,
-            server.Exchange("GET /take-a HTTP/1.0\r\n\r\n").find(FallbackPage("/take-a")));
+            server.Exchange("GET /take-a HTTP/1.0\r\n\r\n").find(RouterPage(server, "/take-a")));
 }
 
 TEST(HttpDaemon, MissingPluginFolderLoadsNothing) {

@@ -31,7 +31,7 @@ void WriteFile(const fs::path& p, const std::string& content) {
 
 TEST(HttpThread, RequestWithoutProtocolGetsStatusLineAndBodyOnly) {
   TServerHarness server;
-  EXPECT_EQ("HTTP/1.0 200\r\n" + FallbackPage("/"), server.Exchange("GET /\r\n"));
+  EXPECT_EQ("HTTP/1.0 200\r\n" + RouterPage(server, "/"), server.Exchange("GET /\r\n"));
 }
 
 TEST(HttpThread, ResponseToHttp11NamesVersion10AndEndsWithTheWorkerLines) {
@@ -41,8 +41,12 @@ TEST(HttpThread, ResponseToHttp11NamesVersion10AndEndsWithTheWorkerLines) {
   std::vector<std::string> head;
   std::string body;
   SplitReply(reply, head, body);
-  ASSERT_EQ(4u, head.size()) << reply;
+  // The router's two page lines come first, then the worker's own.
+  ASSERT_EQ(6u, head.size()) << reply;
   EXPECT_EQ("HTTP/1.0 200", head[0]);
+  EXPECT_EQ("Content-type: Text/Html; charset=UTF-8", head[1]);
+  EXPECT_EQ("Content-length: " + std::to_string(body.size()), head[2]);
+  head.erase(head.begin() + 1, head.begin() + 3);
   EXPECT_EQ("Connection: close", head[1]);
   EXPECT_TRUE(std::regex_match(
       head[2], std::regex(R"(Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? )"
@@ -50,7 +54,7 @@ TEST(HttpThread, ResponseToHttp11NamesVersion10AndEndsWithTheWorkerLines) {
                           R"(\d\d:\d\d:\d\d [+-]\d{4})")))
       << head[2];
   EXPECT_EQ("Server: Mirelo File Share", head[3]);
-  EXPECT_EQ(FallbackPage("/a%20b?x=1"), body);
+  EXPECT_EQ(RouterPage(server, "/a%20b?x=1"), body);
 }
 
 TEST(HttpThread, OtherMethodsGet504AndOnlyTheWorkerLines) {
@@ -87,7 +91,7 @@ TEST(HttpThread, ExtraSpacesAndTrailingTokensAreTolerated) {
   TServerHarness server;
   const std::string reply = server.Exchange("GET   /x   HTTP/1.0  more\r\n\r\n");
   EXPECT_EQ(0u, reply.rfind("HTTP/1.0 200\r\n", 0));
-  EXPECT_NE(std::string::npos, reply.find(FallbackPage("/x")));
+  EXPECT_NE(std::string::npos, reply.find(RouterPage(server, "/x")));
 }
 
 TEST(HttpThread, RequestSplitAtEveryByteIsReadWhole) {
@@ -102,7 +106,7 @@ TEST(HttpThread, RequestSplitAtEveryByteIsReadWhole) {
     TServerHarness::SendAll(fd.get(), request.substr(cut));
     const std::string reply = TServerHarness::ReadAll(fd.get());
     EXPECT_EQ(0u, reply.rfind("HTTP/1.0 200\r\n", 0));
-    EXPECT_NE(std::string::npos, reply.find(FallbackPage("/split")));
+    EXPECT_NE(std::string::npos, reply.find(RouterPage(server, "/split")));
   }
 }
 
@@ -172,12 +176,13 @@ TEST_F(WithPlugins, PluginsAreAskedInOrderUntilOneTakesTheRequest) {
     std::string body;
   };
   const Case cases[] = {
-      {"/take-a", "a took it\r\n"},         {"/take-b", "b took it\r\n"},  // the first declined
-      {"/take-any", "a took it\r\n"},        // the second is not asked
-      {"/rewrite-to-b", "b took it\r\n"},    // a change by a decliner is seen
-      {"/take-c", FallbackPage("/take-c")},  // c_upper.SO is not loaded
-      {"/take-d", FallbackPage("/take-d")},  // d_noinit.so is never called
-      {"/nobody", FallbackPage("/nobody")},
+      {"/take-a", "a took it\r\n"},
+      {"/take-b", "b took it\r\n"},                // the first declined
+      {"/take-any", "a took it\r\n"},              // the second is not asked
+      {"/rewrite-to-b", "b took it\r\n"},          // a change by a decliner is seen
+      {"/take-c", RouterPage(server, "/take-c")},  // c_upper.SO is not loaded
+      {"/take-d", RouterPage(server, "/take-d")},  // d_noinit.so is never called
+      {"/nobody", RouterPage(server, "/nobody")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.uri);
@@ -425,7 +430,8 @@ TEST(HttpThreadBounds, ListenerPausesAtTheWorkerCap) {
   // One worker ends: the queued connection is served.
   TServerHarness::SendAll(idle[0].get(), "GET /first HTTP/1.0\r\n\r\n");
   EXPECT_TRUE(Replied(TServerHarness::ReadAll(idle[0].get())));
-  EXPECT_NE(std::string::npos, TServerHarness::ReadAll(extra.get()).find(FallbackPage("/late")));
+  EXPECT_NE(std::string::npos,
+            TServerHarness::ReadAll(extra.get()).find(RouterPage(server, "/late")));
   idle.clear();  // the rest see their peers close and end
 }
 

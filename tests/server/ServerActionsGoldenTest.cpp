@@ -51,6 +51,7 @@ class GoldenPages : public ::testing::Test {
     }
     SetTime(root_ + "a b&c.txt", kMidnight);
     cache_ = std::make_unique<TCacheObj>(temp_.Path() + "cache/");
+    cache_->LoadDB();  // as at start-up: the first thumbnail is number 2
   }
   void TearDown() override {
     if (hadTz_) {

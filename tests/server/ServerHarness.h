@@ -4,6 +4,7 @@
 
 #include "net/UniqueFd.h"
 #include "server/HttpDaemon.h"
+#include "server/ServerActions.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -155,6 +156,18 @@ class TServerHarness {
 inline std::string FallbackPage(const std::string& uri) {
   return "<html>\r\n<head></head>\r\n<body>\r\nRequest Uri: " + uri +
          "\r\n<br>\r\nError!!!\r\n</body>\r\n</html>\r\n";
+}
+
+// The page the router gives for uri in the harness's shared folder (no
+// cache), as the worker sends it.
+inline std::string RouterPage(const TServerHarness& server, const std::string& uri) {
+  TServerActions actions;
+  actions.RootFolder = server.Root().Path().string() + "/";
+  std::string body;
+  std::vector<std::string> headers;
+  ResponseMode mode = ResponseMode::NotHandled;
+  actions.HandleRequest(uri, body, headers, mode);
+  return body;
 }
 
 // Splits a reply into its head lines (status line first) and its body.
