@@ -25,8 +25,9 @@ const STEP_TIMEOUT = 30000;
 
 // Starts the headless server on a free port; resolves with its address.
 function startServer(shared, work, uploads) {
+  // --internal: the address is the local one, no outside service is asked.
   const args = ['--headless', '--folder', shared, '--port', '0', '--workdir', work,
-                '--uploads', uploads ? 'on' : 'off'];
+                '--uploads', uploads ? 'on' : 'off', '--internal', '--user', 'mirelo-e2e'];
   const child = spawn(exe, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   return new Promise((resolve, reject) => {
@@ -34,7 +35,7 @@ function startServer(shared, work, uploads) {
                              STEP_TIMEOUT);
     const onData = (chunk) => {
       output += chunk.toString();
-      const m = output.match(/https?:\/\/127\.0\.0\.1:(\d+)\//);
+      const m = output.match(/http:\/\/127\.0\.0\.1:(\d+)\//);
       if (m) {
         clearTimeout(timer);
         resolve({ child, base: `http://127.0.0.1:${m[1]}/`, log: () => output });
@@ -110,13 +111,14 @@ async function main() {
   fs.writeFileSync(path.join(shared, 'ramp.bmp'), makeBmp(64, 48));
   fs.writeFileSync(path.join(shared, '<img src=x onerror=alert(1)>.jpg'), jpeg);
 
-  const browser = await chromium.launch({
+  // A fresh profile each run; nothing but 127.0.0.1 resolves.
+  const context = await chromium.launchPersistentContext(path.join(tmp, 'profile'), {
     executablePath: '/usr/bin/chromium',
     headless: true,
+    acceptDownloads: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1',
-           `--user-data-dir=${path.join(tmp, 'profile')}`],
+           '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1'],
   });
   let server = await startServer(shared, work, true);
   const failures = [];
@@ -130,14 +132,13 @@ async function main() {
     }
   };
 
-  const context = await browser.newContext({ acceptDownloads: true });
   // Only the server on loopback is ever contacted (the advert script is not).
   await context.route('**/*', (route) => {
     const url = new URL(route.request().url());
     if (url.hostname === '127.0.0.1') return route.continue();
     return route.abort();
   });
-  const page = await context.newPage();
+  const page = context.pages()[0] || await context.newPage();
   page.setDefaultTimeout(STEP_TIMEOUT);
   const dialogs = [];
   page.on('dialog', async (d) => { dialogs.push(d.message()); await d.accept(); });
@@ -240,7 +241,7 @@ async function main() {
   });
 
   await stopServer(server);
-  await browser.close();
+  await context.close();
   fs.rmSync(tmp, { recursive: true, force: true });
   if (failures.length) {
     console.log(`${failures.length} failed: ${failures.join('; ')}`);
