@@ -36,6 +36,8 @@ TEST_F(FirstRunTest, AsksNameAndFolderThenShares) {
   TFrmMain& f = Create();
   f.show();
   f.CompleteStartUp(false);
+  // External by default: detection asked the (unreachable) echo service.
+  EXPECT_EQ("<unknown>", f.edtAdr->text());
 
   ASSERT_EQ(3u, offers.size());
   EXPECT_EQ(PadRight(GetLogonName() + " - " + GetComputerNameText(), '0', 7), offers[0]);

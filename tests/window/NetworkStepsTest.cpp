@@ -45,6 +45,7 @@ class NetworkStepsTest : public WindowFixture {
 
 TEST_F(NetworkStepsTest, RegisterThenFindOurselves) {
   StartTracker();
+  keepNetworkHosts = true;
   WriteSettings("[Network]\r\nTrackerHost=" + host + "\r\nIpEchoHost=" + host + "\r\n");
   StoreName("Window Tester");
   TFrmMain& f = Create();
@@ -129,6 +130,7 @@ class SlowPeer {
 
 TEST_F(NetworkStepsTest, WindowKeepsPaintingAndIgnoresASecondClick) {
   SlowPeer peer;
+  keepNetworkHosts = true;
   WriteSettings("[Internet]\r\nradIntern=0\r\n[Network]\r\nTrackerHost=127.0.0.1:" +
                 std::to_string(peer.Port()) + "\r\n");
   TFrmMain& f = Create();

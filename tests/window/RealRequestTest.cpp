@@ -88,11 +88,12 @@ TEST_F(RealRequestTest, OneRequestAddsAndRemovesItsRow) {
 
 TEST_F(RealRequestTest, TwoConnectionsFromOneAddressShareARow) {
   TFrmMain& f = StartShared();
-  std::atomic<bool> bothOpen{false}, firstDone{false}, release{false}, secondDone{false};
+  std::atomic<bool> bothOpen{false}, go{false}, firstDone{false}, release{false}, secondDone{false};
   std::thread browser([&] {
     UniqueFd one = Connect(f.ListeningPort());
     UniqueFd two = Connect(f.ListeningPort());
     bothOpen = true;
+    while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     Exchange(one, "GET / HTTP/1.0\r\n\r\n");
     firstDone = true;
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -100,6 +101,14 @@ TEST_F(RealRequestTest, TwoConnectionsFromOneAddressShareARow) {
     secondDone = true;
   });
   SpinUntil(bothOpen);
+  // Both workers have reported "Connecting...": one entry, so one line each.
+  for (int i = 0; i < 500 && NewLogLines(f).size() < 2; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  EXPECT_EQ(QStringList({"IP: 127.0.0.1\t Op: Connecting...", "IP: 127.0.0.1\t Op: Connecting..."}),
+            NewLogLines(f));
+  EXPECT_EQ(1, f.lstConnect->rowCount());
+  go = true;
   SpinUntil(firstDone);
   // The first "-1" from the address removes the shared row while the second
   // connection is still open.

@@ -89,10 +89,13 @@ class WindowFixture : public ::testing::Test {
                              true, name));
   }
 
-  // Creates the window as the entry sequence does.
+  // Creates the window as the entry sequence does. Unless a test keeps the
+  // hosts of its settings file, the IP-echo service and the tracker point at
+  // a closed loopback port, so nothing leaves the machine.
   TFrmMain& Create() {
     form = std::make_unique<TFrmMain>();
     form->FormCreate();
+    if (!keepNetworkHosts) form->SetNetworkHosts("127.0.0.1:1", "127.0.0.1:1");
     return *form;
   }
 
@@ -116,4 +119,5 @@ class WindowFixture : public ::testing::Test {
   std::vector<std::string> answers;
   std::vector<FolderAsk> folderAsks;
   std::string folderAnswer;
+  bool keepNetworkHosts = false;
 };

@@ -202,6 +202,12 @@ class TFrmMain : public QWidget {
   // The interface address the listener binds (empty: every IPv4 interface);
   // tests use the loopback address.
   void SetBindAddress(const std::string& address) { m_bindAddress = address; }
+  // The IP-echo service and the tracker asked from now on (loaded from the
+  // settings file; tests point them at loopback).
+  void SetNetworkHosts(const std::string& ipEcho, const std::string& tracker) {
+    m_loaded.IpEchoHost = ipEcho;
+    m_loaded.TrackerHost = tracker;
+  }
 
   // The process's thumbnail cache (null before FormCreate and after FormDestroy).
   TCacheObj* Cache() const;
