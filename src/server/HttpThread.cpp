@@ -3,6 +3,7 @@
 #include "server/HttpThread.h"
 
 #include "server/HttpDaemon.h"
+#include "server/RequestText.h"
 #include "server/ServerLimits.h"
 
 #include <fcntl.h>
@@ -344,7 +345,8 @@ int TTCPHttpThrd::Dispatch(const std::string& method, std::string uri) {
     Headers.clear();
     return 504;
   }
-  ResponseBody = "<html>\r\n<head></head>\r\n<body>\r\nRequest Uri: " + uri +
+  // The URI comes from the peer: escaped, so it cannot bring its own markup.
+  ResponseBody = "<html>\r\n<head></head>\r\n<body>\r\nRequest Uri: " + HtmlEscape(uri) +
                  "\r\n<br>\r\nError!!!\r\n</body>\r\n</html>\r\n";
   ResponseMode mode = ResponseMode::NotHandled;
   std::string response;

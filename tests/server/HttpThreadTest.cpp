@@ -209,6 +209,9 @@ TEST_F(WithPlugins, ResponseModes) {
   const std::string reply = server.Exchange("GET /mode2 HTTP/1.0\r\n\r\n");
   EXPECT_EQ(0u, reply.rfind("HTTP/1.0 200\r\n", 0));
   EXPECT_NE(std::string::npos, reply.find(FallbackPage("/mode2")));
+  // The URI on that page is plain text.
+  EXPECT_EQ(FallbackPage("/mode2&lt;img%20src=x%20onerror=&quot;alert(1)&quot;&gt;"),
+            Body("/mode2<img%20src=x%20onerror=\"alert(1)\">"));
   EXPECT_EQ("127.0.0.1", Body("/peer"));
 }
 
