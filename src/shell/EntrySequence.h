@@ -3,6 +3,8 @@
 // the tab pictures and the folder banner.
 #pragma once
 
+#include "shell/ShellLimits.h"
+
 #include <functional>
 #include <string>
 
@@ -24,7 +26,7 @@ bool IsShareOffArgument(int argc, const char* const* argv);
 // The user name lives in the registry under this key and value.
 inline constexpr char kUserNameKey[] = "Software\\Orvel\\Mirelo";
 inline constexpr char kUserNameValue[] = "UserName";
-inline constexpr size_t kUserNameMinLength = 7;
+inline constexpr size_t kUserNameMinLength = ShellLimits::kUserNameMinLength;
 inline constexpr char kUserNameRefused[] =
     "Your user name must contain at least 7 characters! CRLF All characters are allowed, except "
     "the star (*) character.";

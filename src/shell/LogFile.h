@@ -1,7 +1,9 @@
 // The log: the lines of the log pane, kept across runs in WorkingFolder +
 // "Log.txt" (one line per text line, each ended by CR LF). Only the most
-// recent kMaxLines lines are kept, in memory and on disk. Safe on any thread.
+// recent ShellLimits::kMaxLogLines lines are kept, in memory and on disk. Safe on any thread.
 #pragma once
+
+#include "shell/ShellLimits.h"
 
 #include <ctime>
 #include <deque>
@@ -12,7 +14,7 @@
 
 class LogFile {
  public:
-  static constexpr size_t kMaxLines = 100000;
+  static constexpr size_t kMaxLines = ShellLimits::kMaxLogLines;
 
   // Adds the lines of the file (a missing file adds none). False with an
   // error text when the file exists but cannot be read.

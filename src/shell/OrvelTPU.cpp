@@ -1,8 +1,10 @@
 // Desktop and file utilities.
 #include "shell/OrvelTPU.h"
 
+#include "net/UniqueFd.h"
 #include "shell/IniFile.h"
 #include "shell/Messages.h"
+#include "shell/ShellLimits.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,21 +33,6 @@ struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
-// Owns one file descriptor.
-class FdOwner {
- public:
-  explicit FdOwner(int fd) : fd_(fd) {}
-  FdOwner(const FdOwner&) = delete;
-  FdOwner& operator=(const FdOwner&) = delete;
-  ~FdOwner() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -161,11 +148,11 @@ bool CanWriteToFolder(const std::string& path) {
   const std::string probe =
       IsFolderNotFile(path) ? WithSlash(path) + "WritePermTest.DeleteMe" : path;
   if (IsRegularFile(probe)) {
-    FdOwner fd(::open(probe.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(probe.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     return fd.valid();
   }
   // O_EXCL: only a file this test made is removed again.
-  FdOwner fd(::open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0644));
   if (!fd.valid()) return false;
   ::unlink(probe.c_str());
   return true;
@@ -375,8 +362,9 @@ int SpawnXdgOpen(const std::string& target) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, bool flush) {
   std::string temp = path + ".tmp-XXXXXX";
-  const int raw = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (raw < 0) return false;
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd) return false;
+  const int raw = fd.get();
   struct stat st;
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   bool ok = ::fchmod(raw, mode) == 0;
@@ -388,7 +376,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, bool
     if (n > 0) done += static_cast<size_t>(n);
   }
   if (ok && flush) ok = ::fsync(raw) == 0;
-  if (::close(raw) != 0) ok = false;
+  if (fd.Close() != 0) ok = false;
   if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
   return ok;
@@ -537,7 +525,7 @@ std::string GetComputerNameText() {
   if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return "";
   std::string name = buffer;
   name = name.substr(0, name.find('.'));
-  if (name.size() > 15) name.resize(15);
+  if (name.size() > ShellLimits::kComputerNameMax) name.resize(ShellLimits::kComputerNameMax);
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
@@ -553,7 +541,7 @@ std::string GetLogonName() {
   if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
     name = found->pw_name;
   }
-  if (name.size() > 253) name.resize(253);
+  if (name.size() > ShellLimits::kLogonNameMax) name.resize(ShellLimits::kLogonNameMax);
   auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; };
   size_t b = 0, e = name.size();
   while (b < e && trimmed(name[b])) ++b;

@@ -125,20 +125,15 @@ const std::string& UserName() { return State().userName; }
 void SetUserName(const std::string& name) { State().userName = name; }
 
 std::unique_ptr<FileLock> FileLock::Acquire(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) return nullptr;
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+  if (!fd) return nullptr;
   int rc;
   do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<FileLock>(new FileLock(fd, path));
+  if (rc != 0) return nullptr;
+  return std::unique_ptr<FileLock>(new FileLock(std::move(fd), path));
 }
-
-FileLock::~FileLock() { ::close(fd_); }
 
 std::string SingleInstanceName(bool fullPath) {
   const std::string exe = ExecutablePath();

@@ -2,6 +2,8 @@
 // The paths are settled once, on the main thread, before anything reads them.
 #pragma once
 
+#include "net/UniqueFd.h"
+
 #include <memory>
 #include <string>
 
@@ -49,14 +51,13 @@ void SetUserName(const std::string& name);
 class FileLock {
  public:
   static std::unique_ptr<FileLock> Acquire(const std::string& path);
-  ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
-  FileLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  int fd_;
+  FileLock(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  UniqueFd fd_;
   std::string path_;
 };
 
