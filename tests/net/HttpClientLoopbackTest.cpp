@@ -302,3 +302,11 @@ TEST(FetchLines, SplitsTheBodyIntoLines) {
   EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), lines);
   EXPECT_EQ("GET / HTTP/1.0", server.Requests().at(0).RequestLine);
 }
+
+TEST(HttpClientRequest, HttpsFailsForWantOfSecureTransport) {
+  TLoopbackServer server = Answering("HTTP/1.0 200 OK\r\n\r\nplain");
+  THttpClient client;
+  EXPECT_FALSE(client.Request("GET", "https://" + server.HostPort() + "/"));
+  EXPECT_EQ(500, client.StatusCode);
+  EXPECT_EQ(0u, client.Body.Size());
+}
