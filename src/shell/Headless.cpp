@@ -227,16 +227,15 @@ int RunHeadless(int argc, char** argv) {
   if (options.listUsers) {
     // A question to the tracker: answer it and end.
     exitCode = RunListUsers(network, PrintLine, [&log](const std::string& line) { log.Add(line); });
+  } else if (options.sendIp) {
+    // The "Send IP" button: announce the web address once and end.
+    exitCode = RunSendIp(network, [&log](const std::string& line) { log.Add(line); });
   } else if (!options.shareOff) {
     if (shell.Share()) {
       const int port = shell.BoundPort();
       PrintLine(FolderBannerText(live.SharedFolder));
       PrintLine("Web address: " + ComposeWebAddress(live.ServerAddress, port));
       PrintLine("On this computer: http://127.0.0.1:" + std::to_string(port) + "/");
-      if (options.sendIp) {
-        network.WebAddress = ComposeWebAddress(live.ServerAddress, port);
-        RunSendIp(network, [&log](const std::string& line) { log.Add(line); });
-      }
     } else {
       if (!IsFolder(live.SharedFolder)) {
         ShowInfo("Choose the folder to share with --folder DIR.");
@@ -245,7 +244,7 @@ int RunHeadless(int argc, char** argv) {
     }
   }
 
-  if (exitCode == 0 && !options.listUsers) {
+  if (exitCode == 0 && !options.listUsers && !options.sendIp) {
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }

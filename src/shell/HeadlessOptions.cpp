@@ -117,7 +117,7 @@ std::string HeadlessUsage() {
          "  --thumb-height N    thumbnail height (16 to 1024)\n"
          "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
-         "  --send-ip           announce yourself on the public network once sharing runs\n"
+         "  --send-ip           announce yourself on the public network once, then end\n"
          "  --list-users        list the users of the public network, then end\n"
          "  ShareOff            (first argument) start without sharing\n"
          "Options are saved with the settings and used again on the next start.\n"

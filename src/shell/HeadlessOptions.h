@@ -22,7 +22,7 @@ struct HeadlessOptions {
   std::optional<int> filter;           // --filter N (resampler quality 0..6)
   std::optional<int> thumbWidth;       // --thumb-width N
   std::optional<int> thumbHeight;      // --thumb-height N
-  bool sendIp = false;                 // --send-ip: register the presence once sharing runs
+  bool sendIp = false;                 // --send-ip: register the presence once and end
   bool listUsers = false;              // --list-users: print the public network's users and end
 };
 

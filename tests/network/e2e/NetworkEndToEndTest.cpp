@@ -7,12 +7,50 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
 namespace {
 
 const std::string kTracker = std::string(MIRELO_BINARY_DIR) + "/mirelo-tracker";
+const std::string kProgram = std::string(MIRELO_BINARY_DIR) + "/mirelo-share";
+constexpr int kWaitMs = 60000;  // a guard against hanging, not a speed goal
+
+namespace fs = std::filesystem;
+
+// One user's machine: its own home, XDG folders, working folder and pictures.
+class TUserMachine {
+ public:
+  TUserMachine(const fs::path& root, const std::string& name, const std::string& trackerHost)
+      : root_(root / name) {
+    fs::create_directories(root_ / "work" / "system");
+    fs::create_directories(root_ / "pics" / "sub");
+    for (const char* f : {"a.jpg", "b.png", "sub/c.txt"}) std::ofstream(root_ / "pics" / f) << "x";
+    // The tracker serves as the IP-echo host as well.
+    std::ofstream(root_ / "work" / "system" / "Mirelo.INI", std::ios::binary)
+        << "[Network]\r\nIpEchoHost=" << trackerHost << "\r\nTrackerHost=" << trackerHost << "\r\n";
+  }
+
+  // Runs the headless program with the machine's folders until it ends.
+  int Run(const std::vector<std::string>& extra, std::string& output) const {
+    std::vector<std::string> args = {"--headless", "--workdir", (root_ / "work").string(),
+                                     "--folder", (root_ / "pics").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    TChildProcess program(
+        kProgram, args,
+        {"HOME=" + (root_ / "home").string(), "XDG_CONFIG_HOME=" + (root_ / "config").string(),
+         "XDG_DATA_HOME=" + (root_ / "data").string(), "XDG_RUNTIME_DIR=" + root_.string(),
+         "LC_ALL=C"});
+    const int code = program.WaitExit(kWaitMs);
+    output = program.Output();
+    return code;
+  }
+
+ private:
+  fs::path root_;
+};
 
 // The port in a printed address "http://host:port/", or 0.
 int PortOf(const std::string& line) {
@@ -60,4 +98,55 @@ TEST(TrackerProgram, RefusesBadOptions) {
     const char* expected = c.code == 0 ? "usage: mirelo-tracker" : "mirelo-tracker: ";
     EXPECT_NE(std::string::npos, tracker.Output().find(expected)) << tracker.Output();
   }
+}
+
+TEST(PublicNetwork, TwoHeadlessProgramsRegisterAndListEachOther) {
+  char pattern[] = "/tmp/mirelo-e2e-XXXXXX";
+  const fs::path root = mkdtemp(pattern);
+  struct Cleanup {
+    fs::path path;
+    ~Cleanup() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } cleanup{root};
+
+  TChildProcess tracker(kTracker, {"--bind", "127.0.0.1", "--port", "0"});
+  const int trackerPort = PortOf(tracker.ReadLine(10000));
+  ASSERT_NE(0, trackerPort) << tracker.Output();
+  const std::string host = "127.0.0.1:" + std::to_string(trackerPort);
+
+  const TUserMachine first(root, "first", host);
+  const TUserMachine second(root, "second", host);
+  std::string out;
+  ASSERT_EQ(0,
+            first.Run({"--external", "--port", "41001", "--user", "first-user", "--send-ip"}, out))
+      << out;
+  EXPECT_NE(std::string::npos, out.find("Mirelo File Share - Connecting to the network...")) << out;
+  EXPECT_NE(std::string::npos, out.find("Registered: first-user")) << out;
+  ASSERT_EQ(
+      0, second.Run({"--external", "--port", "41002", "--user", "second-user", "--send-ip"}, out))
+      << out;
+  EXPECT_NE(std::string::npos, out.find("Registered: second-user")) << out;
+
+  // Either machine lists both, the newest first, with the addresses the echo
+  // page gave them and the count of their shared files.
+  for (const TUserMachine* machine : {&first, &second}) {
+    ASSERT_EQ(0, machine->Run({"--list-users"}, out)) << out;
+    const auto newer = out.find("second-user\thttp://127.0.0.1:41002\t");
+    const auto older = out.find("first-user\thttp://127.0.0.1:41001\t");
+    EXPECT_NE(std::string::npos, newer) << out;
+    EXPECT_NE(std::string::npos, older) << out;
+    EXPECT_LT(newer, older) << out;
+    EXPECT_NE(std::string::npos, out.find("GMT +1\t3\t-\t1")) << out;
+  }
+
+  // The internal server type is refused before anything is sent.
+  ASSERT_EQ(1, first.Run({"--internal", "--send-ip"}, out)) << out;
+  EXPECT_NE(std::string::npos,
+            out.find("Can't connect to Mirelo Share network because the program is configured "
+                     "to use a local IP: http://"))
+      << out;
+
+  EXPECT_EQ(0, tracker.Terminate(10000)) << tracker.Output();
 }
