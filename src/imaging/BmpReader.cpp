@@ -197,16 +197,53 @@ std::string CheckIndices(const Bitmap& bmp, std::size_t paletteSize) {
   return {};
 }
 
-// RLE4 and RLE8: the picture (8-bit) must be white-filled already. Rows run
+// Fills the pixels that RLE data skips, lazily: the decoder only moves
+// forward (rows from the bottom, left to right), so everything between the
+// last pixel written and the next one gets the white index just before the
+// next write. A hostile file that claims a huge picture and then ends thus
+// fails before the picture's pages are ever touched.
+class RleCanvas {
+ public:
+  RleCanvas(Bitmap& bmp, std::uint8_t white) : bmp_(bmp), white_(white) {}
+  // Row y from the bottom, with everything before (x, y) filled.
+  std::uint8_t* At(int x, int y) {
+    FillTo(static_cast<std::int64_t>(y) * bmp_.Width() + x);
+    return bmp_.Row(bmp_.Height() - 1 - y) + x;
+  }
+  void Wrote(int x, int y, int count) {
+    filled_ = static_cast<std::int64_t>(y) * bmp_.Width() + x + count;
+  }
+  void FillRest() { FillTo(static_cast<std::int64_t>(bmp_.Height()) * bmp_.Width()); }
+
+ private:
+  void FillTo(std::int64_t target) {
+    const int width = bmp_.Width();
+    while (filled_ < target) {
+      const int y = static_cast<int>(filled_ / width);
+      const int x = static_cast<int>(filled_ % width);
+      const int count = static_cast<int>(std::min<std::int64_t>(width - x, target - filled_));
+      std::memset(bmp_.Row(bmp_.Height() - 1 - y) + x, white_, static_cast<std::size_t>(count));
+      filled_ += count;
+    }
+  }
+
+  Bitmap& bmp_;
+  std::uint8_t white_;
+  std::int64_t filled_ = 0;
+};
+
+// RLE4 and RLE8 into an 8-bit picture whose rows are not yet written. Rows run
 // from the bottom. Runs may not pass the end of a row nor the last row.
-std::string DecodeRle(const std::uint8_t* p, const std::uint8_t* end, bool four, Bitmap& bmp) {
+std::string DecodeRle(const std::uint8_t* p, const std::uint8_t* end, bool four, Bitmap& bmp,
+                      std::uint8_t white) {
   const int width = bmp.Width();
   const int height = bmp.Height();
+  RleCanvas canvas(bmp, white);
   int x = 0;
   int y = 0;  // counted from the bottom
   while (true) {
     if (end - p < 2) {
-      if (y >= height) return {};  // every row done; the end marker is missing
+      if (y >= height) break;  // every row done; the end marker is missing
       return "BMP compressed data is truncated";
     }
     const int a = p[0];
@@ -214,18 +251,19 @@ std::string DecodeRle(const std::uint8_t* p, const std::uint8_t* end, bool four,
     p += 2;
     if (a > 0) {  // a run of a pixels
       if (y >= height || a > width - x) return "BMP compressed data runs past its row";
-      std::uint8_t* row = bmp.Row(height - 1 - y) + x;
+      std::uint8_t* row = canvas.At(x, y);
       if (four) {
         for (int i = 0; i < a; ++i) row[i] = static_cast<std::uint8_t>((i & 1) ? b & 0x0F : b >> 4);
       } else {
         std::memset(row, b, static_cast<std::size_t>(a));
       }
+      canvas.Wrote(x, y, a);
       x += a;
     } else if (b == 0) {  // end of line
       x = 0;
       if (++y > height) return "BMP compressed data runs past the last row";
     } else if (b == 1) {  // end of bitmap
-      return {};
+      break;
     } else if (b == 2) {  // move right and up
       if (end - p < 2) return "BMP compressed data is truncated";
       x += p[0];
@@ -237,14 +275,31 @@ std::string DecodeRle(const std::uint8_t* p, const std::uint8_t* end, bool four,
       const std::size_t padded = (bytes + 1) & ~std::size_t{1};
       if (static_cast<std::size_t>(end - p) < padded) return "BMP compressed data is truncated";
       if (y >= height || b > width - x) return "BMP compressed data runs past its row";
-      std::uint8_t* row = bmp.Row(height - 1 - y) + x;
+      std::uint8_t* row = canvas.At(x, y);
       for (int i = 0; i < b; ++i) {
         row[i] = four ? static_cast<std::uint8_t>((i & 1) ? p[i / 2] & 0x0F : p[i / 2] >> 4) : p[i];
       }
+      canvas.Wrote(x, y, b);
       x += b;
       p += padded;
     }
   }
+  canvas.FillRest();
+  return {};
+}
+
+// The palette's lightest entry, which shows the pixels RLE data skips.
+std::uint8_t LightestIndex(const std::vector<PaletteEntry>& palette) {
+  int best = 0;
+  int bestSum = -1;
+  for (std::size_t i = 0; i < palette.size() && i < 256; ++i) {
+    const int sum = palette[i].r + palette[i].g + palette[i].b;
+    if (sum > bestSum) {
+      bestSum = sum;
+      best = static_cast<int>(i);
+    }
+  }
+  return static_cast<std::uint8_t>(best);
 }
 
 void ReadPaletteRow(const std::uint8_t* src, int bits, int width, std::uint8_t* dst) {
@@ -324,10 +379,10 @@ std::string DecodeDib(const std::uint8_t* data, std::size_t size, const DibOptio
 
   Bitmap out;
   if (h.compression == kRle4 || h.compression == kRle8) {
-    out.Reset(0, 0, PixelFormat::Pal8);
+    out.ResetForOverwrite(width, height, PixelFormat::Pal8);
     out.SetPalette(palette);
-    out.SetSize(width, height);
-    error = DecodeRle(data + offset, data + size, h.compression == kRle4, out);
+    error =
+        DecodeRle(data + offset, data + size, h.compression == kRle4, out, LightestIndex(palette));
     if (error.empty()) error = CheckIndices(out, palette.size());
     if (!error.empty()) return error;
     bitmap = std::move(out);

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -87,8 +87,10 @@ std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
     return "Picture too large: " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels";
   }
-  Bitmap out(width, height, PixelFormat::Bgr24);
-  std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+  // The frame's indices first: a cut or corrupt frame fails before the canvas
+  // is made.
+  const std::size_t frameWidth = static_cast<std::size_t>(frame.Width);
+  auto indices = std::make_unique_for_overwrite<GifPixelType[]>(frameWidth * frame.Height);
   // Interlaced frames store rows in four passes.
   static constexpr int kStart[] = {0, 4, 2, 1};
   static constexpr int kStep[] = {8, 8, 4, 2};
@@ -97,19 +99,23 @@ std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
     const int start = frame.Interlace ? kStart[pass] : 0;
     const int step = frame.Interlace ? kStep[pass] : 1;
     for (int row = start; row < frame.Height; row += step) {
-      if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) return h.Error();
-      const int y = frame.Top + row;
-      if (y >= height) continue;
-      std::uint8_t* dst = out.Row(y);
-      for (int i = 0; i < frame.Width; ++i) {
-        const int x = frame.Left + i;
-        const int index = line[static_cast<std::size_t>(i)];
-        if (x >= width || index == transparent || index >= map->ColorCount) continue;
-        const GifColorType& c = map->Colors[index];
-        dst[x * 3] = c.Blue;
-        dst[x * 3 + 1] = c.Green;
-        dst[x * 3 + 2] = c.Red;
+      if (DGifGetLine(gif, indices.get() + row * frameWidth, frame.Width) == GIF_ERROR) {
+        return h.Error();
       }
+    }
+  }
+  Bitmap out(width, height, PixelFormat::Bgr24);
+  for (int row = 0; row < frame.Height && frame.Top + row < height; ++row) {
+    const GifPixelType* line = indices.get() + row * frameWidth;
+    std::uint8_t* dst = out.Row(frame.Top + row);
+    for (int i = 0; i < frame.Width && frame.Left + i < width; ++i) {
+      const int x = frame.Left + i;
+      const int index = line[i];
+      if (index == transparent || index >= map->ColorCount) continue;
+      const GifColorType& c = map->Colors[index];
+      dst[x * 3] = c.Blue;
+      dst[x * 3 + 1] = c.Green;
+      dst[x * 3 + 2] = c.Red;
     }
   }
   bitmap = std::move(out);

@@ -7,8 +7,8 @@
 #include "shell/IniFile.h"
 #include "shell/Messages.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

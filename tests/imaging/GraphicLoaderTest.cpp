@@ -216,6 +216,21 @@ TEST(LoadGraphic, EveryFormat) {
   }
 }
 
+TEST(DecodeGif, InterlacedRowsComeBackInOrder) {
+  std::string colours, rows;
+  for (int i = 0; i < 8; ++i) {
+    colours += Bgr({static_cast<std::uint32_t>(i * 0x100000)});
+    rows += static_cast<char>(i);
+  }
+  GifFrame frame{0, 0, 1, 8, rows};
+  frame.interlaced = true;
+  const std::string gif = MakeGif(1, 8, colours, {frame});
+  Bitmap bmp;
+  ASSERT_EQ("", DecodeGif(U8(gif), gif.size(), bmp));
+  for (int y = 0; y < 8; ++y)
+    EXPECT_EQ(static_cast<std::uint32_t>(y * 0x100000), bmp.PixelRgb(0, y));
+}
+
 TEST(LoadGraphic, PngKeepsItsPixelDepth) {
   const std::string palette =
       MakePng(3, 1, PNG_FORMAT_RGB, std::string("\0\1\2", 3), Bgr({0xFF0000, 0x00FF00, 0x0000FF}));
@@ -381,6 +396,12 @@ TEST(DecodeBmp, HandMadeVariants) {
       {"565", MakeBmpFile(InfoHeader(2, 1, 16, 3) + masks565, px565), "", {0x00FF00, 0x0000FF}},
       {"topdown32", MakeBmpFile(InfoHeader(1, -2, 32), px32), "", {0xFF0000}},
       {"os2", MakeBmpFile(os2, std::string("\x40\0\0\0", 4)), "", {0x000000, 0xFFFFFF}},
+      // Pixels the data skips show the palette's lightest colour.
+      {"rle skips",
+       MakeBmpFile(InfoHeader(3, 1, 8, 1, 3) + pal2 + std::string("\xFF\xFF\xFF\0", 4),
+                   std::string("\x00\x02\x01\x00\x01\x01\x00\x01", 8)),
+       "",
+       {0xFFFFFF, 0x0000FF, 0xFFFFFF}},
       {"rle run past row",
        MakeBmpFile(InfoHeader(2, 1, 8, 1, 2) + pal2, std::string("\x03\x00\x00\x01", 4)),
        "BMP compressed data runs past its row",

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 TempFolder::TempFolder() {
@@ -220,8 +221,16 @@ std::string MakeGif(int screenWidth, int screenHeight, const std::string& colour
       const GifByteType ext[4] = {1, 0, 0, static_cast<GifByteType>(f.transparent)};
       EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
     }
-    EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, false, nullptr);
-    for (int y = 0; y < f.height; ++y) {
+    EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlaced, nullptr);
+    std::vector<int> order;
+    if (f.interlaced) {
+      for (const auto& [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+        for (int y = start; y < f.height; y += step) order.push_back(y);
+      }
+    } else {
+      for (int y = 0; y < f.height; ++y) order.push_back(y);
+    }
+    for (int y : order) {
       EGifPutLine(gif,
                   reinterpret_cast<GifPixelType*>(const_cast<char*>(f.indices.data())) +
                       static_cast<std::size_t>(y) * f.width,

@@ -66,6 +66,7 @@ struct GifFrame {
   int left, top, width, height;
   std::string indices;
   int transparent = -1;
+  bool interlaced = false;  // rows stored in the four passes of interlacing
 };
 std::string MakeGif(int screenWidth, int screenHeight, const std::string& colours,
                     const std::vector<GifFrame>& frames);
