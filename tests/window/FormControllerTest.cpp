@@ -21,6 +21,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -308,7 +309,7 @@ TEST_F(SharingTest, ReportsFillTheTableAndTheLog) {
   // Reports come from worker threads and wait until the window has drawn them.
   auto report = f.StatusCallback();
   auto fromWorker = [&](const char* ip, const char* op, const char* file) {
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
       report(ip, op, file);
       done = true;

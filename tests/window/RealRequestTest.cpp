@@ -7,6 +7,7 @@
 #include <QAbstractItemModel>
 #include <QPlainTextEdit>
 #include <QTableWidget>
+#include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -74,9 +75,7 @@ TEST_F(RealRequestTest, OneRequestAddsAndRemovesItsRow) {
   SpinUntil(done);
   browser.join();
   // The worker's last report arrives after the connection closed.
-  for (int i = 0; i < 100 && f.lstConnect->rowCount() > 0; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return f.lstConnect->rowCount() == 0; }, 10000));
   EXPECT_EQ(0, answer.rfind("HTTP/1.0 200", 0)) << answer.substr(0, 80);
   EXPECT_EQ(1, maxRows);
   EXPECT_EQ(0, f.lstConnect->rowCount());
@@ -102,9 +101,7 @@ TEST_F(RealRequestTest, TwoConnectionsFromOneAddressShareARow) {
   });
   SpinUntil(bothOpen);
   // Both workers have reported "Connecting...": one entry, so one line each.
-  for (int i = 0; i < 500 && NewLogLines(f).size() < 2; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return NewLogLines(f).size() >= 2; }, 10000));
   EXPECT_EQ(QStringList({"IP: 127.0.0.1\t Op: Connecting...", "IP: 127.0.0.1\t Op: Connecting..."}),
             NewLogLines(f));
   EXPECT_EQ(1, f.lstConnect->rowCount());
@@ -112,15 +109,13 @@ TEST_F(RealRequestTest, TwoConnectionsFromOneAddressShareARow) {
   SpinUntil(firstDone);
   // The first "-1" from the address removes the shared row while the second
   // connection is still open.
-  for (int i = 0; i < 100 && f.lstConnect->rowCount() > 0; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return f.lstConnect->rowCount() == 0; }, 10000));
   EXPECT_EQ(0, f.lstConnect->rowCount());
   EXPECT_EQ(1, maxRows);
   release = true;
   SpinUntil(secondDone);
   browser.join();
-  for (int i = 0; i < 50; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  QTest::qWait(200);
   EXPECT_EQ(1, maxRows);
   EXPECT_EQ(0, f.lstConnect->rowCount());
   // Stopping while nothing runs, then closing, leaves no worker behind.
