@@ -1,9 +1,11 @@
-// Server benchmark against the real program (mirelo-share --headless) over
-// loopback: requests per second for fallback pages from concurrent clients
-// without keep-alive, and time and peak memory (VmHWM of the server process)
-// of large multipart uploads. Prints its figures; not a test.
+// Server benchmark over loopback: requests per second for fallback pages from
+// concurrent clients without keep-alive (listener in this process), and time
+// and peak memory (VmHWM of the server process) of large multipart uploads to
+// the real program (mirelo-share --headless). Prints its figures; not a test.
 //
 // Usage: bench_server [--requests N] [--clients N] [--repeat N] [--upload-mib N ...]
+#include "server/HttpDaemon.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,27 +36,40 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // The headless program on a free port, its output drained in the background.
 class TServerProcess {
  public:
-  TServerProcess(const fs::path& folder) {
+  // folder is shared; the program keeps its settings, cache and log in work.
+  TServerProcess(const fs::path& folder, const fs::path& work) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) std::exit(1);
     const std::string program = std::string(MIRELO_BINARY_DIR) + "/mirelo-share";
-    const std::string folderText = folder.string();
+    const std::string folderText = folder.string(), workText = work.string();
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], 1);
-      ::execl(program.c_str(), program.c_str(), "--headless", "--folder", folderText.c_str(),
-              "--port", "0", "--uploads", "--timeout", "30000", static_cast<char*>(nullptr));
+      ::execl(program.c_str(), program.c_str(), "--headless", "--internal", "--workdir",
+              workText.c_str(), "--user", "benchmark", "--folder", folderText.c_str(), "--port",
+              "0", "--uploads", "--timeout", "30000", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(out[1]);
     out_ = out[0];
-    std::string first;
+    // The program prints a few lines; the one with the loopback address says
+    // which port it took.
+    std::string line, all;
     char c;
-    while (::read(out_, &c, 1) == 1 && c != '\n') first += c;
-    const std::size_t colon = first.rfind(':');
-    port_ = colon == std::string::npos ? 0 : std::atoi(first.c_str() + colon + 1);
+    while (port_ <= 0 && ::read(out_, &c, 1) == 1) {
+      if (c != '\n') {
+        line += c;
+        continue;
+      }
+      all += line + "\n";
+      const std::size_t at = line.find("http://127.0.0.1:");
+      if (at != std::string::npos) port_ = std::atoi(line.c_str() + at + 17);
+      line.clear();
+    }
     if (port_ <= 0) {
-      std::fprintf(stderr, "the server did not start: %s\n", first.c_str());
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      std::fprintf(stderr, "the server did not start:\n%s\n", all.c_str());
       std::exit(1);
     }
     drain_ = std::thread([fd = out_] {
@@ -120,19 +135,33 @@ std::string ReadAll(int fd) {
   return all;
 }
 
+// Requests that a plug-in turns into the worker's fallback page, against a
+// listener in this process (loaded with the benchmark's plug-in).
 void FallbackRequests(int requests, int clients) {
   const fs::path folder = fs::temp_directory_path() / ("mirelo-bench-" + std::to_string(getpid()));
   fs::create_directories(folder);
   {
-    TServerProcess server(folder);
+    TTCPHttpDaemon server(MIRELO_BENCH_PLUGIN_DIR);
+    server.BindAddress = "127.0.0.1";
+    server.SetPort("0");
+    server.RootFolder = folder.string();
+    std::atomic<long> reports{0};
+    server.StatusCallback = [&](const std::string&, const std::string&, const std::string&) {
+      ++reports;
+    };
+    server.Start();
+    if (!server.Listening() || server.Plugins().Count() != 1) {
+      std::fprintf(stderr, "the listener did not start with the benchmark plug-in\n");
+      std::exit(1);
+    }
     std::atomic<int> next{0}, ok{0}, failed{0};
-    const std::string request = "GET /bench HTTP/1.0\r\nHost: localhost\r\n\r\n";
+    const std::string request = "GET /fallback HTTP/1.0\r\nHost: localhost\r\n\r\n";
     const auto start = Clock::now();
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c)
       threads.emplace_back([&] {
         while (next.fetch_add(1) < requests) {
-          const int fd = Connect(server.Port());
+          const int fd = Connect(server.BoundPort());
           if (fd < 0 || !SendAll(fd, request.data(), request.size())) {
             ++failed;
             if (fd >= 0) ::close(fd);
@@ -141,7 +170,7 @@ void FallbackRequests(int requests, int clients) {
           const std::string reply = ReadAll(fd);
           ::close(fd);
           if (reply.compare(0, 14, "HTTP/1.0 200\r\n") == 0 &&
-              reply.find("Request Uri: /bench") != std::string::npos)
+              reply.find("Request Uri: /fallback\r\n<br>\r\nError!!!") != std::string::npos)
             ++ok;
           else
             ++failed;
@@ -149,21 +178,25 @@ void FallbackRequests(int requests, int clients) {
       });
     for (auto& t : threads) t.join();
     const double s = Seconds(Clock::now() - start);
+    server.Stop();
+    server.WaitForWorkers(5000);
     std::printf(
         "fallback page: %d requests, %d clients, no keep-alive: %.3f s, %.0f requests/s"
-        " (%d answered, %d failed); server peak RSS %ld KiB\n",
-        requests, clients, s, ok.load() / s, ok.load(), failed.load(), server.StatusKiB("VmHWM"));
+        " (%d answered, %d failed, %ld status reports)\n",
+        requests, clients, s, ok.load() / s, ok.load(), failed.load(), reports.load());
   }
   fs::remove_all(folder);
 }
 
 // Returns the seconds the upload took.
 double Upload(long mib) {
-  const fs::path folder = fs::temp_directory_path() / ("mirelo-bench-" + std::to_string(getpid()));
+  const fs::path base = fs::temp_directory_path() / ("mirelo-bench-" + std::to_string(getpid()));
+  const fs::path folder = base / "share";
   fs::create_directories(folder);
+  fs::create_directories(base / "work");
   double seconds = 0;
   {
-    TServerProcess server(folder);
+    TServerProcess server(folder, base / "work");
     const long before = server.StatusKiB("VmHWM");
     const std::int64_t size = static_cast<std::int64_t>(mib) << 20;
     const std::string boundary = "----benchboundary0123456789";
@@ -208,7 +241,7 @@ double Upload(long mib) {
         server.StatusKiB("VmHWM"), before);
     seconds = s;
   }
-  fs::remove_all(folder);
+  fs::remove_all(base);
   return seconds;
 }
 

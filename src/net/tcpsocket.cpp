@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <time.h>
 
@@ -433,7 +432,8 @@ std::string TTcpBlockingSocket::ReceivePacket(int milliseconds) {
     lastError_ = SocketError::NotSocket;
     return {};
   } else {
-    sched_yield();
+    // No yield before asking: on a busy machine a yield gives the processor
+    // away for a whole time slice per packet.
     int n = PendingBytes();
     if (n > 0) {
       result = RawReceive(n);
