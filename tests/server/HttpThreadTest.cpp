@@ -239,6 +239,57 @@ TEST_F(WithPlugins, LargeResponseReachesASlowReaderWhole) {
   EXPECT_TRUE(same);
 }
 
+// --- Downloads ------------------------------------------------------------
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + (i >> 16));
+  return s;
+}
+
+TEST(HttpThreadDownload, BodyIsExactlyTheFileAndTheReportsNameIt) {
+  TServerHarness server;
+  for (std::size_t size : {std::size_t{0}, std::size_t{65537}, std::size_t{3u << 20}}) {
+    SCOPED_TRACE(size);
+    const std::string content = Pattern(size);
+    WriteFile(server.Root().Path() / "f.bin", content);
+    std::vector<std::string> head;
+    std::string body;
+    SplitReply(server.Exchange("GET /download?f.bin HTTP/1.0\r\n\r\n"), head, body);
+    EXPECT_EQ("HTTP/1.0 200", head.front());
+    EXPECT_EQ("Server: Mirelo File Share", head.back());
+    EXPECT_EQ(content.size(), body.size());
+    EXPECT_TRUE(content == body);
+  }
+  server.WaitIdle();
+  const auto reports = server.Reports();
+  ASSERT_EQ(9u, reports.size());
+  EXPECT_EQ("Downloading...", reports[1].operation);
+  EXPECT_EQ(server.Root().Slash() + "f.bin", reports[1].file);
+  EXPECT_EQ("-1", reports[2].operation);
+  EXPECT_EQ(server.Root().Slash() + "f.bin", reports[2].file);
+}
+
+TEST(HttpThreadDownload, StopDuringALargeDownloadLetsItFinish) {
+  TServerHarness server;
+  const std::string content = Pattern(16u << 20);
+  WriteFile(server.Root().Path() / "big.bin", content);
+  UniqueFd fd = server.Connect();
+  TServerHarness::SendAll(fd.get(), "GET /download?big.bin HTTP/1.0\r\n\r\n");
+  char first[4096];
+  const ssize_t n = ::recv(fd.get(), first, sizeof first, 0);
+  ASSERT_GT(n, 0);
+  server.Daemon().Stop();
+  EXPECT_FALSE(server.Connect().valid());  // the port is closed at once
+  std::vector<std::string> head;
+  std::string body;
+  SplitReply(std::string(first, static_cast<std::size_t>(n)) + TServerHarness::ReadAll(fd.get()),
+             head, body);
+  EXPECT_TRUE(content == body);
+  server.WaitIdle();
+  EXPECT_EQ("-1", server.Reports().back().operation);
+}
+
 // --- Uploads --------------------------------------------------------------
 
 std::string UploadRequest(const std::string& fileName, const std::string& content,
