@@ -333,10 +333,9 @@ void TCacheObj::Make(const JobPtr& job) {
     made =
         CreateThumb(job->path, CacheFolder + job->name, job->boxWidth, job->boxHeight, job->filter);
   }
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    CompleteLocked(job, made);
-  }
+  std::lock_guard<std::mutex> lock(mu_);
+  CompleteLocked(job, made);
+  // Under the lock: the destructor may run as soon as the last job is done.
   jobDone_.notify_all();
 }
 
@@ -378,8 +377,9 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::strin
 
     std::vector<JobPtr> mine;
     std::vector<std::pair<std::size_t, JobPtr>> jobs;  // every result that is a job
-    {
-      std::lock_guard<std::mutex> lock(mu_);
+    // Under the lock, in order: entries found, stale ones dropped, pending
+    // ones joined, missing ones given numbers.
+    const auto reserveRun = [&] {
       for (std::size_t i = begin; i < end; ++i) {
         const std::string& path = paths[i];
         Found& f = found[i];
@@ -406,6 +406,17 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::strin
         JobPtr job = ReserveLocked(path);
         mine.push_back(job);
         jobs.emplace_back(i, job);
+      }
+    };
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      try {
+        reserveRun();
+      } catch (...) {
+        // Numbers already handed out are used up; nobody may wait for them.
+        for (const JobPtr& job : mine) CompleteLocked(job, false);
+        jobDone_.notify_all();
+        throw;
       }
     }
 
