@@ -44,7 +44,7 @@ for i in range(200):
     with open(f'{data}/list/photo-{i:03d}.jpg', 'wb') as f: f.write(jpeg)
 # A noisy picture as BMP; the server turns it into a JPEG of about 20 KB.
 random.seed(7)
-w, h = 112, 84
+w, h = 208, 156
 row = (w * 3 + 3) // 4 * 4
 pix = bytearray()
 for y in range(h):
@@ -71,7 +71,8 @@ head -c $((big_mib * 1024 * 1024)) /dev/urandom > "$data/big/big.bin"
 
 # Our server, rooted at the data folder.
 port=$(free_port)
-"$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" >"$tmp/ours.log" 2>&1 &
+"$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" --internal \
+  --user mirelo-bench >"$tmp/ours.log" 2>&1 &
 pids+=($!)
 ours=http://127.0.0.1:$port
 for _ in $(seq 50); do curl -fs -o /dev/null "$ours/pic/" && break; sleep 0.1; done
@@ -120,7 +121,6 @@ server.port = $lport
 server.bind = "127.0.0.1"
 server.errorlog = "$tmp/lighttpd.err"
 mimetype.assign = (".jpg" => "image/jpeg", "" => "application/octet-stream")
-$( [ "$(id -u)" = 0 ] && echo 'server.username = "root"' )
 CONF
 lighttpd -D -f "$tmp/lighttpd.conf" &
 pids+=($!)

@@ -106,6 +106,9 @@ class TTCPHttpThrd {
 // CR LF each end a line, a zero byte ends the text, and a final line end adds
 // no empty line.
 std::vector<std::string> SplitTextLines(std::string_view text);
+// True when text is already lines each ended by CR LF, with no zero byte: its
+// split lines joined again with CR LF are the text itself.
+bool IsCrLfText(std::string_view text);
 
 // "Tue, 5 Mar 2024 14:07:09 +0100": local date and time and the offset from
 // UTC in minutes (positive east of Greenwich).

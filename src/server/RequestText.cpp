@@ -48,6 +48,17 @@ void AppendPercent(std::string& out, unsigned char c) {
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// Decimal digits of a small non-negative number, at least `digits` of them.
+void AppendNumber(std::string& out, int value, int digits) {
+  char buf[12];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 || n < digits);
+  while (n > 0) out += buf[--n];
+}
+
 // The user's locale for numbers and times; the classic one when the
 // environment names none that exists.
 const std::locale& UserLocale() {
@@ -212,30 +223,40 @@ TConfined ConfinePath(std::string_view base, std::string_view path) {
   return result;
 }
 
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity = nullptr;
+    switch (text[i]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\'':
+        entity = "&#39;";
+        break;
+      default:
+        continue;
+    }
+    out.append(text, plain, i - plain);
+    out += entity;
+    plain = i + 1;
+  }
+  out.append(text, plain, text.size() - plain);
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  AppendHtmlEscaped(out, text);
   return out;
 }
 
@@ -347,14 +368,23 @@ std::string FormatFileTime(std::time_t when) {
   const std::locale& loc = UserLocale();
   if (IsPlainLocale(loc)) {
     // U.S. English conventions: M/d/yyyy and h:mm:ss AM.
-    char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "%d/%d/%d", t.tm_mon + 1, t.tm_mday, t.tm_year + 1900);
+    std::string out;
+    out.reserve(24);
+    AppendNumber(out, t.tm_mon + 1, 1);
+    out += '/';
+    AppendNumber(out, t.tm_mday, 1);
+    out += '/';
+    AppendNumber(out, t.tm_year + 1900, 4);
     if (!midnight) {
-      const int h12 = t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12;
-      std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), " %d:%02d:%02d %s", h12, t.tm_min,
-                    t.tm_sec, t.tm_hour < 12 ? "AM" : "PM");
+      out += ' ';
+      AppendNumber(out, t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12, 1);
+      out += ':';
+      AppendNumber(out, t.tm_min, 2);
+      out += ':';
+      AppendNumber(out, t.tm_sec, 2);
+      out += t.tm_hour < 12 ? " AM" : " PM";
     }
-    return buf;
+    return out;
   }
   std::ostringstream out;
   out.imbue(loc);

@@ -37,6 +37,7 @@ TConfined ConfinePath(std::string_view base, std::string_view path);
 
 // HTML text and attribute values: & < > " ' escaped.
 std::string HtmlEscape(std::string_view text);
+void AppendHtmlEscaped(std::string& out, std::string_view text);
 // Percent-encodes everything but letters, digits and -_.~/ (a path for a
 // JavaScript string or a link).
 std::string EncodePathForScript(std::string_view text);

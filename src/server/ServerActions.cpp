@@ -1,8 +1,6 @@
-// The router, the downloads and the folder listing.
+// The router, the folder reader and the downloads.
 #include "server/ServerActions.h"
 
-#include "server/FindFile.h"
-#include "server/PageAssets.h"
 #include "server/RequestText.h"
 
 #include <dirent.h>
@@ -19,41 +17,22 @@
 
 namespace {
 
-constexpr const char kPageType[] = "Content-type: Text/Html; charset=UTF-8";
-constexpr size_t kListedNameChars = 70;
-constexpr size_t kFoundPathChars = 120;
-
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
-// Joins the page lines, each followed by CR LF, and adds the two page headers.
-void FinishPage(const std::vector<std::string>& lines, std::string& body,
-                std::vector<std::string>& headers) {
-  size_t total = 0;
-  for (const auto& l : lines) total += l.size() + 2;
-  body.clear();
-  body.reserve(total);
-  for (const auto& l : lines) {
-    body += l;
-    body += "\r\n";
-  }
-  headers.emplace_back(kPageType);
-  headers.emplace_back("Content-length: " + std::to_string(body.size()));
-}
-
-// A text that goes inside a single-quoted JavaScript string of an HTML
-// attribute: a quote mark becomes %27, then the attribute escapes apply.
-std::string ScriptQuoted(std::string text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\'') {
-      out += "%27";
-    } else {
-      out += c;
-    }
-  }
-  return HtmlEscape(out);
+// Orders entries by CompareNames; entries that compare equal keep the
+// directory's order. Sorting indices moves each entry once.
+void SortByName(std::vector<TFolderEntry>& entries) {
+  std::vector<uint32_t> order(entries.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&entries](uint32_t a, uint32_t b) {
+    return CompareNames(entries[a].name, entries[b].name) < 0;
+  });
+  std::vector<TFolderEntry> sorted;
+  sorted.reserve(entries.size());
+  for (const uint32_t i : order) sorted.push_back(std::move(entries[i]));
+  entries = std::move(sorted);
 }
 
 std::string FileNamePart(const std::string& path) {
@@ -101,11 +80,8 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
     entry.mtime = st.st_mtime;
     (entry.directory ? folders : files).push_back(std::move(entry));
   }
-  auto less = [](const TFolderEntry& a, const TFolderEntry& b) {
-    return CompareNames(a.name, b.name) < 0;
-  };
-  std::stable_sort(files.begin(), files.end(), less);
-  std::stable_sort(folders.begin(), folders.end(), less);
+  SortByName(files);
+  SortByName(folders);
 }
 
 bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
@@ -161,147 +137,6 @@ bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
     return BuildSearchPage(text, folder, body);
   }
   return BuildFolderPage(f, p, body);
-}
-
-bool TServerActions::BuildFolderPage(const std::string& folder, const std::string& rel,
-                                     std::string& body) {
-  std::vector<std::string> lines;
-  lines.reserve(128);
-  lines.emplace_back("<html>");
-  lines.push_back(StyleSheet());
-  lines.emplace_back("<body>");
-  AddAdvertBlock(lines);
-  const std::string encodedRel = ScriptQuoted(UrlEncode(ToUrlSlashes(rel)));
-  lines.insert(lines.end(), {
-                                "<br><table class=\"sort-table\" id=\"table-1\" cellspacing=\"0\">",
-                                "<form method=\"get\">",
-                                "<thead>",
-                                "<tr>",
-                                "<td colspan=\"5\" align=\"center\">",
-                                NoticeLine(),
-                                "</td>",
-                                "</tr>",
-                                "</thead>",
-                                "<thead>",
-                                "<tr>",
-                                "<td bgcolor=\"#CCCCFF\" colspan=\"4\">",
-                                "<input type=\"button\" name=\"search\" value=\"Search\" "
-                                "onClick=\"javascript:location.href='/search?" +
-                                    encodedRel + "'\">",
-                            });
-  if (AllowUploads) {
-    lines.push_back(
-        "<input type=\"button\" name=\"upload\" value=\"Upload\" "
-        "onClick=\"javascript:location.href='/CmdUploadFile?" +
-        encodedRel + "'\">");
-  }
-  lines.insert(lines.end(), {
-                                "</td>",
-                                "</tr>",
-                                "</thead>",
-                                "<thead>",
-                                "<tr>",
-                                "<td align=\"center\" width=\"2\">&nbsp;</td>",
-                                "<td align=\"center\" width=\"408\">File name</td>",
-                                "<td align=\"center\" width=\"130\">Size</td>",
-                                "<td align=\"center\" width=\"150\">Modified</td>",
-                                "</tr>",
-                                "</thead>",
-                            });
-
-  std::vector<TFolderEntry> files;
-  std::vector<TFolderEntry> folders;
-  const TConfined cleaned = ConfinePath(RootFolder, folder);
-  const std::string listed = WithSeparator(cleaned.path);
-  if (cleaned.accepted) ListFolder(listed, files, folders);
-
-  for (size_t i = 0; i < folders.size(); ++i) {
-    const TFolderEntry& e = folders[i];
-    const char* k = (folders.size() - i) % 2 == 1 ? "FoldOdd" : "FoldEven";
-    lines.emplace_back("<tr>");
-    if (!(e.name == ".." && rel.empty())) {
-      std::string link;
-      std::string shown;
-      if (e.name == "..") {
-        link = "../";
-        shown = "&lt; Back";
-      } else {
-        link = HtmlEscape(UrlEncode(e.name)) + "/";
-        shown = HtmlEscape(FirstChars(e.name, kListedNameChars));
-      }
-      lines.insert(lines.end(),
-                   {
-                       "<td>",
-                       "<img src=\"SystemImg/folder.jpg\">",
-                       "</td>",
-                       std::string("<td class=\"") + k + "\">",
-                       "<a href=\"" + link + "\"><b>" + shown + "</b></a>",
-                       "</td>",
-                       std::string("<td align=\"center\" class=\"") + k + "\">",
-                       "-",
-                       "</td>",
-                       std::string("<td align=\"center\" class=\"") + k + "\">",
-                       FormatFileTime(e.mtime),
-                       "</td>",
-                       std::string("<td align=\"center\" class=\"") + k + "\">&nbsp;</td>",
-                   });
-    }
-    lines.emplace_back("</tr>");
-  }
-
-  std::vector<std::string> pictures;
-  std::vector<size_t> pictureRows;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (IsPictureName(files[i].name)) {
-      pictures.push_back(listed + files[i].name);
-      pictureRows.push_back(i);
-    }
-  }
-  std::vector<std::string> thumbs(files.size());
-  if (!pictures.empty()) {
-    std::vector<std::string> names = ThumbNames(pictures);
-    for (size_t j = 0; j < pictureRows.size() && j < names.size(); ++j) {
-      thumbs[pictureRows[j]] = FileNamePart(names[j]);
-    }
-  }
-  const std::string linkFolder = HtmlEscape(EncodePathComponents(WithSeparator(rel)));
-  for (size_t i = 0; i < files.size(); ++i) {
-    const TFolderEntry& e = files[i];
-    const char* k = (files.size() - i) % 2 == 1 ? "Odd" : "Even";
-    const std::string d = linkFolder + HtmlEscape(UrlEncode(e.name));
-    std::string img;
-    if (IsPictureName(e.name)) {
-      img = "<img src=\"/TAMBNEIL/" + HtmlEscape(thumbs[i]) +
-            "\" border=\"0\"  align=\"absmiddle\" />";
-    }
-    lines.insert(lines.end(),
-                 {
-                     "<tr>",
-                     "<td>",
-                     "<img src=\"SystemImg/file.jpg\">",
-                     "</td>",
-                     std::string("<td class=\"") + k + "\">",
-                     "<a href=\"/download?" + d + "\">" + img + "</a> <a href=\"/download?" + d +
-                         "\">" + HtmlEscape(FirstChars(e.name, kListedNameChars)) + "</a>",
-                     "</td>",
-                     std::string("<td align=\"center\" class=\"") + k + "\">",
-                     FormatFileSize(e.size),
-                     "</td>",
-                     std::string("<td align=\"center\" class=\"") + k + "\">",
-                     FormatFileTime(e.mtime),
-                     "</td>",
-                     "</tr>",
-                 });
-  }
-
-  lines.emplace_back("</table><br>");
-  AddAdvertBlock(lines);
-  lines.push_back("<input type=\"hidden\" name=\"path\" value=\"" + HtmlEscape(ToUrlSlashes(rel)) +
-                  "\">");
-  lines.emplace_back("</form>");
-  lines.emplace_back("</body></html>");
-  FinishPage(lines, body, *Headers);
-  return true;
 }
 
 void TServerActions::OpenDownload(const std::string& base, const std::string& name) {
@@ -362,127 +197,4 @@ bool TServerActions::SendDownload(int socketFd) {
     if (n <= 0) return false;
   }
   return lseek(Download.get(), position, SEEK_SET) == position;
-}
-
-bool TServerActions::BuildSearchPage(const std::string& searchText, const std::string& rel,
-                                     std::string& body) {
-  std::vector<std::string> lines;
-  lines.reserve(64);
-  lines.emplace_back("<html>");
-  lines.push_back(StyleSheet());
-  lines.emplace_back("<body>");
-  AddAdvertBlock(lines);
-  const std::string p = ToUrlSlashes(rel);
-  // The Back button's address: relative to /search, never a host name.
-  std::string back = EncodePathForScript(p);
-  while (back.size() > 1 && back[0] == '/' && back[1] == '/') back.erase(0, 1);
-  lines.insert(lines.end(),
-               {
-                   "<br><table class=\"sort-table\" id=\"table-1\" cellspacing=\"0\">",
-                   "<form method=\"get\" action=\"/search\">",
-                   "<thead>",
-                   "<tr>",
-                   "<td colspan=\"2\" align=\"center\">",
-                   NoticeLine(),
-                   "</td>",
-                   "</tr>",
-                   "</thead>",
-                   "<thead>",
-                   "<tr>",
-                   "<td bgcolor=\"#CCCCFF\" colspan=\"2\">",
-                   "<input type=\"text\"   name=\"searchtext\" size=\"80\" value=\"" +
-                       HtmlEscape(searchText) + "\">",
-                   "<input type=\"hidden\" name=\"path\" value=\"" + HtmlEscape(p) + "\">",
-                   "<input type=\"submit\" value=\"Search\">",
-                   "<input type=\"button\" value=\"Back\" OnClick=\"JavaScript:location.href='" +
-                       HtmlEscape(back) + "'\">",
-                   "</td>",
-                   "</tr>",
-                   "</thead>",
-               });
-  if (!searchText.empty()) {
-    lines.insert(lines.end(), {
-                                  "<thead>",
-                                  "<tr>",
-                                  "<td align=\"center\" width=\"2\">&nbsp;</td>",
-                                  "<td align=\"center\" width=\"726\">File</td>",
-                                  "</tr>",
-                                  "</thead>",
-                              });
-    const TConfined b = ConfinePath(RootFolder, WithSeparator(RootFolder + rel));
-    struct stat st {};
-    if (b.accepted && stat(b.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      TFindFile finder;
-      finder.FileAttr = ffaArchive;
-      finder.InSubFolders = true;
-      finder.SetPath(b.path);
-      finder.FileMask = "*" + searchText + "*.*";
-      const std::vector<std::string>& found = finder.FindFiles();
-      // Results are shown below the shared folder; a search that named its
-      // folder from the top ("/...") shows them with a leading "/".
-      const std::string lead = (!rel.empty() && rel[0] == '/') ? "/" : "";
-      for (size_t i = 0; i < found.size(); ++i) {
-        const std::string r =
-            lead + ToUrlSlashes(found[i].substr(std::min(found[i].size(), RootFolder.size())));
-        const char* k = i % 2 == 0 ? "Even" : "Odd";
-        std::string shown = HtmlEscape(FirstChars(r, kFoundPathChars));
-        if (CharCount(r) > kFoundPathChars) shown += "..";
-        lines.insert(lines.end(), {
-                                      "<tr>",
-                                      "<td>",
-                                      "<img src=\"SystemImg/file.jpg\">",
-                                      "</td>",
-                                      std::string("<td class=\"") + k + "\">",
-                                      "  <a href=\"/download?" + HtmlEscape(UrlEncode(r)) + "\">" +
-                                          shown + "</a>",
-                                      "</td>",
-                                      "</tr>",
-                                  });
-      }
-    }
-  }
-  lines.insert(lines.end(), {"</table>", "</form>", "</body></html>"});
-  FinishPage(lines, body, *Headers);
-  return true;
-}
-
-bool TServerActions::BuildUploadPage(const std::string& rel, std::string& body) {
-  if (!AllowUploads) return false;
-  std::vector<std::string> lines;
-  lines.reserve(48);
-  lines.emplace_back("<html>");
-  lines.push_back(StyleSheet());
-  lines.push_back(UploadScript());
-  lines.emplace_back("<body>");
-  AddAdvertBlock(lines);
-  lines.insert(
-      lines.end(),
-      {
-          "<br><table class=\"sort-table\" id=\"table-1\" cellspacing=\"0\">",
-          "<form enctype=\"multipart/form-data\" method=\"post\" action=\"/upload\" "
-          "onsubmit=\"return AIM.submit(this, {'onStart' : startCallback, 'onComplete' : "
-          "completeCallback})\">",
-          "<thead>",
-          " <tr>",
-          " <td colspan=\"5\" align=\"center\">",
-          " " + NoticeLine(),
-          " </td>",
-          " </tr>",
-          " </thead>",
-          " <thead>",
-          " <tr>",
-          " <td bgcolor=\"#CCCCFF\" colspan=\"5\" width=\"690\">",
-          " <input type=\"file\"   name=\"file\" size=\"60\">",
-          " <input type=\"hidden\" name=\"path\" value=\"" + HtmlEscape(ToUrlSlashes(rel)) + "\">",
-          " <input type=\"submit\" value=\"Upload\">",
-          " </td>",
-          " </tr>",
-          " </thead>",
-          "</table>",
-          "</form>",
-          "<div><span id=\"r\">0</span></div>",
-          "</body></html>",
-      });
-  FinishPage(lines, body, *Headers);
-  return true;
 }

@@ -26,7 +26,9 @@ bool TServerActions::SendPicture(const std::string& base, const std::string& nam
   return !body.empty();
 }
 
-std::string TServerActions::CacheFolder() const { return Cache ? Cache->CacheFolder : std::string(); }
+std::string TServerActions::CacheFolder() const {
+  return Cache ? Cache->CacheFolder : std::string();
+}
 
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
   if (!Cache) return std::vector<std::string>(pictures.size());

@@ -542,7 +542,19 @@ TEST(HttpThreadTexts, SplitTextLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(c.lines, SplitTextLines(c.text));
+    // Text already in CR LF lines is sent as it is: the same bytes.
+    if (IsCrLfText(c.text)) {
+      std::string joined;
+      for (const auto& line : c.lines) joined += line + "\r\n";
+      EXPECT_EQ(c.text, joined);
+    }
   }
+  const std::pair<std::string, bool> crlf[] = {
+      {"", true},     {"a\r\n", true},     {"a\r\n\r\nb\r\n", true},
+      {"a", false},   {"a\r\nb", false},   {"a\n", false},
+      {"a\r", false}, {"a\rb\r\n", false}, {std::string("a\0\r\n", 4), false},
+  };
+  for (const auto& [text, expected] : crlf) EXPECT_EQ(expected, IsCrLfText(text)) << text;
 }
 
 }  // namespace
