@@ -16,11 +16,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QUrl>
@@ -360,6 +362,37 @@ TEST(FormController, SkinsSwitchTheStyleSheet) {
   form.chkUseSkins->click();
   EXPECT_FALSE(form.SkinActive());
   EXPECT_TRUE(form.styleSheet().isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FormController, TrayMenuShowsAndCloses) {
+  TestApp();
+  TFrmMain form;
+  EXPECT_EQ("Mirelo - Double click to exit.", form.TrayIcon->toolTip());
+  ASSERT_EQ(2, form.popSysTray->actions().size());
+  EXPECT_EQ("Show", form.mnuShowApp->text());
+  EXPECT_EQ("Close", form.mnuClose->text());
+  form.show();
+  form.setWindowState(Qt::WindowMinimized);
+  QCoreApplication::processEvents();
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    // No tray on this desktop: minimising just minimises.
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.TrayIcon->isVisible());
+  }
+  form.hide();
+  form.mnuShowApp->trigger();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.windowState() & Qt::WindowMinimized);
+  EXPECT_FALSE(form.TrayIcon->isVisible());
+  bool closed = false;
+  QObject::connect(&form, &TFrmMain::Closed, [&closed] { closed = true; });
+  form.mnuClose->trigger();
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(form.isVisible());
 }
 
 }  // namespace

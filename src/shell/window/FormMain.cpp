@@ -601,6 +601,7 @@ void TFrmMain::closeEvent(QCloseEvent* e) {
     return;
   }
   e->accept();
+  m_closed = true;
   emit Closed();
 }
 

@@ -232,6 +232,8 @@ class TFrmMain : public QWidget {
   void RestoreFromTray();
   // Closing without the confirmation (logout, SIGTERM).
   void CloseWithoutAsking();
+  // True once the window has agreed to close.
+  bool HasClosed() const { return m_closed; }
 
   // The folder of the fixed pictures, ending in "/".
   static QString SystemFolderPath();
@@ -294,6 +296,7 @@ class TFrmMain : public QWidget {
 
   bool m_skinActive = false;
   bool m_skipConfirm = false;
+  bool m_closed = false;
   bool m_created = false;
   bool m_destroyed = false;
   bool m_networkBusy = false;

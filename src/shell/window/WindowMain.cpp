@@ -156,7 +156,8 @@ int RunWindow(int argc, char** argv) {
     form.show();
     const std::vector<const char*> plain(args.begin(), args.end() - 1);
     form.CompleteStartUp(IsShareOffArgument(qtArgc, plain.data()));
-    rc = app.exec();
+    // A close during start-up (a signal) needs no message loop any more.
+    if (!form.HasClosed()) rc = app.exec();
     form.FormDestroy();
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
@@ -166,6 +167,9 @@ int RunWindow(int argc, char** argv) {
   return rc;
 }
 
-// Under the leak checker: the system's font library keeps its caches until
-// exit, which is not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// Under the leak checker: the system's font, bus and display libraries keep
+// their caches until exit, which is not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libxcb\nleak:libX11.so\nleak:libglib-2.0."
+         "so\n";
+}
