@@ -32,17 +32,25 @@ float Sinc(float x) {
   return static_cast<float>(static_cast<Wide>(std::sin(static_cast<double>(u))) / u);
 }
 
-// An exact fused multiply-add without the instruction: the double product of
-// two floats is exact, the double sum is made round-to-odd from its exact
-// error, and rounding that to float is then the correctly rounded result.
+// An exact fused multiply-add without the instruction. The double product of
+// two floats is exact and their double sum is rounded once; rounding that to
+// float again is the correctly rounded result unless the double sum fell
+// exactly halfway between two floats (or among the tiny subnormal floats).
+// Only then is the exact error of the sum needed: the sum is made round-to-odd
+// from it, and rounding that to float is exact.
 inline float SoftMultiplyAdd(float a, float b, float c) {
   const double p = static_cast<double>(a) * static_cast<double>(b);
   const double cd = c;
   const double s = p + cd;
-  const double bb = s - p;
-  const double err = (p - (s - bb)) + (cd - bb);
   std::uint64_t bits = std::bit_cast<std::uint64_t>(s);
-  if (err != 0.0 && (bits & 1) == 0) bits += ((err > 0.0) == (s > 0.0)) ? 1 : std::uint64_t(-1);
+  constexpr std::uint64_t kLowBits = (std::uint64_t{1} << 29) - 1;  // below float precision
+  constexpr std::uint64_t kHalfway = std::uint64_t{1} << 28;
+  const std::uint64_t exponent = (bits >> 52) & 0x7FF;
+  if ((bits & kLowBits) == kHalfway || (exponent < 1023 - 125 && s != 0.0)) [[unlikely]] {
+    const double bb = s - p;
+    const double err = (p - (s - bb)) + (cd - bb);
+    if (err != 0.0 && (bits & 1) == 0) bits += ((err > 0.0) == (s > 0.0)) ? 1 : std::uint64_t(-1);
+  }
   return static_cast<float>(std::bit_cast<double>(bits));
 }
 

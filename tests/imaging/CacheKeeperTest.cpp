@@ -540,3 +540,19 @@ TEST_F(CacheTest, EightThreadsAtOnceMakeOneEntryPerPicture) {
     EXPECT_EQ(std::make_pair(128, 85), JpegSize(thumb)) << picture;
   }
 }
+
+TEST_F(CacheTest, NamesFromADamagedDatabaseNeverReachOutsideTheFolder) {
+  const std::string a = Picture("a.jpg", 20, 20);
+  const std::string b = Picture("b.jpg", 20, 20);
+  const std::string victim = File("victim.txt", "keep me");
+  fs::create_directories(CacheDir());
+  WriteFile(CacheDir() + "CacheDBInput", a + "\r\n" + b + "\r\n");
+  WriteFile(CacheDir() + "CacheDBOutput", "../pics/victim.txt\r\n" + victim + "\r\n");
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  // Such a name counts as a missing thumbnail: the entry is made again.
+  EXPECT_EQ(CacheDir() + "000000002.JPG", cache.GetThumb(a));
+  EXPECT_EQ(1, cache.Maintain());  // b's entry names no file in the folder
+  EXPECT_EQ((std::vector<std::string>{a}), cache.Inputs());
+  EXPECT_EQ("keep me", ReadFile(victim));
+}

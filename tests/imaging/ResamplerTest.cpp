@@ -256,6 +256,26 @@ TEST(Resample, SumsAreClampedAndRoundedHalfToEven) {
 }
 
 TEST(Resample, PortableMultiplyAddIsExactlyRounded) {
+  // Sums whose double value falls exactly halfway between two floats while
+  // the exact value lies just above: rounding twice would give the lower one.
+  // 130 * 16519105 = 2^31 + 2, so 1 + the product is 1 + 2^-24 + 2^-54.
+  struct Case {
+    float byte, weight, sum;
+  };
+  const Case halfway[] = {
+      {130, std::ldexp(16519105.0f, -55), 1.0f},
+      {205, std::ldexp(10475530.0f, -55), 1.0f},
+      {177, std::ldexp(12132676.0f, -55), 1.0f},
+      {130, -std::ldexp(16519105.0f, -55), -1.0f},
+      {130, std::ldexp(16519105.0f, -48), 128.0f},
+  };
+  for (const auto& c : halfway) {
+    const float want = std::fma(c.byte, c.weight, c.sum);
+    EXPECT_NE(static_cast<float>(static_cast<double>(c.byte) * c.weight + c.sum), want)
+        << "not a case of double rounding: " << c.byte;
+    EXPECT_EQ(want, MultiplyAdd(c.byte, c.weight, c.sum)) << c.byte << " " << c.sum;
+  }
+
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> weight(-1, 1);
   std::uniform_real_distribution<float> sum(-400, 700);
