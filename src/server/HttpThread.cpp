@@ -300,6 +300,7 @@ void TTCPHttpThrd::Exchange() {
       RequestBody.resize(static_cast<std::size_t>(got));
       if (Socket.LastErrorCode() != 0) return;
       // Form fields of a plain POST reach plug-ins and router as lines.
+      if (CountTextLines(RequestBody) > ServerLimits::kMaxPlainBodyLines) return;
       Headers.emplace_back();
       for (auto& line : SplitTextLines(RequestBody)) Headers.push_back(std::move(line));
     }
@@ -415,6 +416,20 @@ bool IsCrLfText(std::string_view text) {
     }
   }
   return text.empty() || text.back() == '\n';
+}
+
+std::size_t CountTextLines(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  std::size_t count = 0;
+  std::size_t p = 0;
+  while (p < text.size()) {
+    ++count;
+    const std::size_t q = text.find_first_of("\r\n", p);
+    if (q == std::string_view::npos) break;
+    p = (text[q] == '\r' && q + 1 < text.size() && text[q + 1] == '\n') ? q + 2 : q + 1;
+  }
+  return count;
 }
 
 std::vector<std::string> SplitTextLines(std::string_view text) {

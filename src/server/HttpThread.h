@@ -109,6 +109,8 @@ std::vector<std::string> SplitTextLines(std::string_view text);
 // True when text is already lines each ended by CR LF, with no zero byte: its
 // split lines joined again with CR LF are the text itself.
 bool IsCrLfText(std::string_view text);
+// The number of lines SplitTextLines makes of text.
+std::size_t CountTextLines(std::string_view text);
 
 // "Tue, 5 Mar 2024 14:07:09 +0100": local date and time and the offset from
 // UTC in minutes (positive east of Greenwich).

@@ -14,6 +14,9 @@ inline constexpr int kMaxHeaderLines = 100;
 inline constexpr int kRequestHeadTimeMs = 60 * 1000;
 // Largest plain (non-multipart) request body; uploads are streamed to disk.
 inline constexpr std::int64_t kMaxPlainBody = 16 * 1024 * 1024;
+// Most lines a plain body may split into: each becomes a header-list entry,
+// so a body of line ends alone would otherwise cost many times its size.
+inline constexpr int kMaxPlainBodyLines = 65536;
 // Most workers running at once; the listener stops accepting at the cap.
 inline constexpr int kMaxWorkers = 256;
 // The listener looks at its stop flag at least this often.

@@ -466,6 +466,18 @@ TEST(HttpThreadBounds, PlainBodySize) {
   EXPECT_EQ("", server.Exchange(post(ServerLimits::kMaxPlainBody + 1)));
 }
 
+TEST(HttpThreadBounds, PlainBodyLines) {
+  TServerHarness server(MIRELO_TEST_PLUGIN_DIR);
+  auto post = [](int lines) {
+    std::string body;
+    for (int i = 0; i < lines; ++i) body += "a\r\n";
+    return "POST /take-a HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body;
+  };
+  EXPECT_TRUE(Replied(server.Exchange(post(ServerLimits::kMaxPlainBodyLines))));
+  EXPECT_EQ("", server.Exchange(post(ServerLimits::kMaxPlainBodyLines + 1)));
+}
+
 TEST(HttpThreadBounds, ListenerPausesAtTheWorkerCap) {
   TServerHarness server("", [](TTCPHttpDaemon& d) { d.TimeoutMs = 20000; });
   const int cap = ServerLimits::kMaxWorkers;
@@ -542,6 +554,7 @@ TEST(HttpThreadTexts, SplitTextLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(c.lines, SplitTextLines(c.text));
+    EXPECT_EQ(c.lines.size(), CountTextLines(c.text));
     // Text already in CR LF lines is sent as it is: the same bytes.
     if (IsCrLfText(c.text)) {
       std::string joined;
