@@ -3,7 +3,10 @@
 // and peak memory (VmHWM of the server process) of large multipart uploads to
 // the real program (mirelo-share --headless). Prints its figures; not a test.
 //
-// Usage: bench_server [--requests N] [--clients N] [--repeat N] [--upload-mib N ...]
+// Usage: bench_server [--requests N] [--clients N] [--repeat N] [--dir DIR]
+//                     [--upload-mib N ...]
+// --dir chooses the file system the uploads are written to (e.g. /dev/shm to
+// take the disk's write-back out of the figures).
 #include "server/HttpDaemon.h"
 
 #include <fcntl.h>
@@ -30,6 +33,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// Where the shared folders are made (--dir; the temporary folder by default).
+fs::path gBaseFolder;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -138,7 +144,7 @@ std::string ReadAll(int fd) {
 // Requests that a plug-in turns into the worker's fallback page, against a
 // listener in this process (loaded with the benchmark's plug-in).
 void FallbackRequests(int requests, int clients) {
-  const fs::path folder = fs::temp_directory_path() / ("mirelo-bench-" + std::to_string(getpid()));
+  const fs::path folder = gBaseFolder / ("mirelo-bench-" + std::to_string(getpid()));
   fs::create_directories(folder);
   {
     TTCPHttpDaemon server(MIRELO_BENCH_PLUGIN_DIR);
@@ -190,7 +196,7 @@ void FallbackRequests(int requests, int clients) {
 
 // Returns the seconds the upload took.
 double Upload(long mib) {
-  const fs::path base = fs::temp_directory_path() / ("mirelo-bench-" + std::to_string(getpid()));
+  const fs::path base = gBaseFolder / ("mirelo-bench-" + std::to_string(getpid()));
   const fs::path folder = base / "share";
   fs::create_directories(folder);
   fs::create_directories(base / "work");
@@ -254,10 +260,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--requests") == 0) requests = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--clients") == 0) clients = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--dir") == 0) gBaseFolder = argv[i + 1];
     if (std::strcmp(argv[i], "--repeat") == 0) repeat = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--upload-mib") == 0) uploads.push_back(std::atol(argv[i + 1]));
   }
   if (uploads.empty()) uploads = {100, 1024};
+  if (gBaseFolder.empty()) gBaseFolder = fs::temp_directory_path();
+  std::printf("uploads go to %s\n", gBaseFolder.c_str());
   FallbackRequests(requests, clients);
   // Each upload size a few times on a fresh server; the median is the figure.
   std::vector<double> medians;
