@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace {
@@ -272,11 +271,13 @@ void TSelectDirDlg::DirListChange() {
 }
 
 void TSelectDirDlg::BitBtn1Click() {
-  ChangeFolder(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+  const std::string desktop = GetSpecialFolder(SpecialFolder::Desktop);
+  if (!desktop.empty()) ChangeFolder(QString::fromStdString(desktop));
 }
 
 void TSelectDirDlg::BitBtn2Click() {
-  ChangeFolder(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  const std::string documents = GetSpecialFolder(SpecialFolder::Documents);
+  if (!documents.empty()) ChangeFolder(QString::fromStdString(documents));
 }
 
 void TSelectDirDlg::OKButtonClick() {

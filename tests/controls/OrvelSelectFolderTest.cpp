@@ -149,3 +149,27 @@ TEST(BrowsableMounts, AlwaysHoldTheRoot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SelectFolderTest, DesktopAndDocumentsButtons) {
+  const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+  ASSERT_TRUE(QDir().mkpath(root + "/home/Desktop"));
+  ASSERT_TRUE(QDir().mkpath(root + "/home/Documents"));
+  qputenv("HOME", (root + "/home").toUtf8());
+  qputenv("XDG_CONFIG_HOME", (root + "/home/.config").toUtf8());
+  TSelectDirDlg dlg;
+  dlg.BitBtn1->click();
+  EXPECT_EQ(root + "/home/Desktop", dlg.CurrentFolder());
+  dlg.BitBtn2->click();
+  EXPECT_EQ(root + "/home/Documents", dlg.CurrentFolder());
+  EXPECT_EQ(root + "/home/Documents/", dlg.edtDirectory->text());
+  qputenv("HOME", oldHome);
+  if (oldConfig.isNull()) {
+    qunsetenv("XDG_CONFIG_HOME");
+  } else {
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+  }
+}
+
+}  // namespace
