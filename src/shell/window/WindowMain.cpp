@@ -22,12 +22,14 @@
 #include <unistd.h>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kHandOverWaitMs = 2000;
+constexpr int kExitWorkingFolderInUse = 3;
 int signalPipe[2] = {-1, -1};
 
 void OnCloseSignal(int) {
@@ -125,6 +127,16 @@ int RunWindow(int argc, char** argv) {
     InitPathsIn(workdir);
   }
   SetMessageDisplay(ShowMessageBox);
+  ::signal(SIGPIPE, SIG_IGN);
+  // Two processes must never share one cache database (a copy of the program
+  // under another name, or a headless one, may use the same working folder).
+  const std::unique_ptr<FileLock> folderLock = LockWorkingFolder(WorkingFolder());
+  if (!folderLock) {
+    ShowError("Another Mirelo File Share is running on the working folder " + WorkingFolder() +
+              " CRLF Stop it first, or start this one with --workdir DIR.");
+    SetMessageDisplay(nullptr);
+    return kExitWorkingFolderInUse;
+  }
   SetDocumentOpener([](const std::string& target) {
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(target), QUrl::TolerantMode)) ? 0
                                                                                                : 1;
