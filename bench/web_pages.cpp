@@ -84,6 +84,21 @@ void BM_CachedThumbs(benchmark::State& state) {
 }
 BENCHMARK(BM_CachedThumbs)->Unit(benchmark::kMicrosecond);
 
+void BM_PictureRoute(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    TServerActions actions;
+    actions.RootFolder = f.root;
+    actions.Cache = f.cache.get();
+    std::string body;
+    std::vector<std::string> headers;
+    ResponseMode mode;
+    actions.HandleRequest("/photo-1000.jpg", body, headers, mode);
+    benchmark::DoNotOptimize(body.data());
+  }
+}
+BENCHMARK(BM_PictureRoute)->Unit(benchmark::kMicrosecond);
+
 void BM_TimeAndSizeTexts(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < 1000; ++i) {
