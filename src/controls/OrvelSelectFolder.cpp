@@ -158,6 +158,11 @@ TSelectDirDlg::TSelectDirDlg(QWidget* parent) : QDialog(parent) {
   CancelButton = new QPushButton("Cancel", pnlBottom);
   CancelButton->setObjectName("CancelButton");
   bottom->addWidget(lblDir, 1);
+  bottom->addStretch(0);
+  for (QPushButton* b : {btnNetwork, OKButton, CancelButton}) {
+    b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    b->setMinimumWidth(90);
+  }
   bottom->addWidget(btnNetwork);
   bottom->addWidget(OKButton);
   bottom->addWidget(CancelButton);

@@ -42,6 +42,15 @@ TEST_F(Screenshots, EveryTab) {
     EXPECT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(name)) << name.toStdString();
   }
+  // The folder chooser as the Browse button opens it.
+  TSelectDirDlg dialog(&f);
+  dialog.setWindowTitle("Select folder to share");
+  dialog.SetAllowCreate(true);
+  dialog.SetDirectory(QString::fromStdString(shared));
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  QTest::qWait(150);
+  EXPECT_TRUE(dialog.grab().save(folder + "/folder-dialog.png"));
 }
 
 }  // namespace
