@@ -9,6 +9,7 @@
 #include "shell/Messages.h"
 #include "shell/OrvelTPU.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,7 +145,19 @@ struct TCacheObj::Job {
   bool made = false;
 };
 
-TCacheObj::TCacheObj(const std::string& folder) : CacheFolder(SetCacheFolder(folder)) {}
+void KeepPictureMemoryInHeap() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Blocks below the threshold come from the heap; a freed top of the heap
+    // is given back only beyond the trim threshold.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  });
+}
+
+TCacheObj::TCacheObj(const std::string& folder) : CacheFolder(SetCacheFolder(folder)) {
+  KeepPictureMemoryInHeap();
+}
 
 TCacheObj::~TCacheObj() {
   {
