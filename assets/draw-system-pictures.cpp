@@ -52,7 +52,8 @@ bool SaveGif(const Canvas& c, const std::string& path) {
   }
   if (palette.size() > 16) return false;
   GifColorType colors[16] = {};
-  for (size_t k = 0; k < palette.size(); ++k) colors[k] = {palette[k].r, palette[k].g, palette[k].b};
+  for (size_t k = 0; k < palette.size(); ++k)
+    colors[k] = {palette[k].r, palette[k].g, palette[k].b};
   ColorMapObject* map = GifMakeMapObject(16, colors);
   int error = 0;
   GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);

@@ -44,7 +44,7 @@ for i in range(200):
     with open(f'{data}/list/photo-{i:03d}.jpg', 'wb') as f: f.write(jpeg)
 # A noisy picture as BMP; the server turns it into a JPEG of about 20 KB.
 random.seed(7)
-w, h = 272, 204
+w, h = 304, 228
 row = (w * 3 + 3) // 4 * 4
 pix = bytearray()
 for y in range(h):

@@ -6,12 +6,14 @@
 #include "server/ServerActions.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -177,6 +179,26 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   EXPECT_EQ(1, actions.ReadDownloadBlock(block.data()));
   EXPECT_EQ('E', block[0]);
   EXPECT_EQ(0, actions.ReadDownloadBlock(block.data()));
+
+  // The same bytes through sendfile, from the start.
+  ASSERT_EQ(0, lseek(actions.Download.get(), 0, SEEK_SET));
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  UniqueFd sender(pair[0]);
+  UniqueFd receiver(pair[1]);
+  std::string received;
+  std::thread reader([&] {
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = read(receiver.get(), buf, sizeof buf);
+      if (n <= 0) break;
+      received.append(buf, static_cast<size_t>(n));
+    }
+  });
+  EXPECT_TRUE(actions.SendDownload(sender.get()));
+  sender.reset();
+  reader.join();
+  EXPECT_EQ(big, received);
 
   WriteAll(root_ + "empty.bin", "");
   const Response empty = Get("/download?empty.bin");
