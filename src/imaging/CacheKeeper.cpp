@@ -18,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_set>

@@ -3,8 +3,9 @@
 // Precision: filters and weights are computed in long double (the widest type
 // here) and rounded to float at fixed points; every channel sum is a float
 // that takes each byte * weight through a fused multiply-add, i.e. the exact
-// value rounded once. The passes keep that operation and its order, so the
-// result does not depend on how the loops are vectorised.
+// value rounded once (the instruction where the processor has it, an exact
+// software version elsewhere). The passes keep that operation and its order,
+// so the result does not depend on how the loops are vectorised.
 #include "imaging/Resampler.h"
 
 #include <immintrin.h>
