@@ -629,11 +629,15 @@ int TTcpBlockingSocket::SendBytes(const void* buffer, int count) {
   const char* p = static_cast<const char*>(buffer);
   const int chunk = std::max(SendMaxChunk, 1);
   int sent = 0;
+  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0);
   while (sent < count) {
     const int want = std::min(chunk, count - sent);
-    const ssize_t n = RetryEintr([&] {
-      return ::send(handle_.get(), p + sent, static_cast<std::size_t>(want), MSG_NOSIGNAL);
-    });
+    const ssize_t n = RetryEintr(
+        [&] { return ::send(handle_.get(), p + sent, static_cast<std::size_t>(want), flags); });
+    if (n < 0 && SendTimeoutMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitWritable(SendTimeoutMs)) break;
+      continue;
+    }
     if (n < 0) {
       SetPlatformError(errno);
       break;
@@ -641,6 +645,23 @@ int TTcpBlockingSocket::SendBytes(const void* buffer, int count) {
     sent += static_cast<int>(n);
   }
   return sent;
+}
+
+bool TTcpBlockingSocket::WaitWritable(int milliseconds) {
+  pollfd p{handle_.get(), POLLOUT, 0};
+  const auto start = Clock::now();
+  for (;;) {
+    const int rc = ::poll(&p, 1, std::max(0, milliseconds - ElapsedMs(start)));
+    if (rc > 0) return true;
+    if (rc == 0) {
+      lastError_ = SocketError::TimedOut;
+      return false;
+    }
+    if (errno != EINTR) {
+      SetPlatformError(errno);
+      return false;
+    }
+  }
 }
 
 void TTcpBlockingSocket::SendText(std::string_view text) {

@@ -56,6 +56,9 @@ class TTcpBlockingSocket {
   // terminator is longer than this fails with 10055.
   int MaxLineLength = 0;
   int SendMaxChunk = NetLimits::kSendMaxChunk;
+  // 0 = unlimited; otherwise a send that finds no room for this long fails
+  // with 10060 (a peer that stops reading cannot hold the sender).
+  int SendTimeoutMs = 0;
 
   // Creation and options.
   void OpenHandle();
@@ -131,6 +134,9 @@ class TTcpBlockingSocket {
   std::string RawReceive(int count);
   // Waits until readable; false with the error code set on time-out/failure.
   bool WaitForData(int milliseconds);
+  // Waits until a send has room; false with the error code set on
+  // time-out/failure.
+  bool WaitWritable(int milliseconds);
   void SetPlatformError(int err) { lastError_ = SocketErrorFromErrno(err); }
 
   UniqueFd handle_;

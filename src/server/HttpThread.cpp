@@ -223,6 +223,9 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings)
       TimeoutMs(settings.TimeoutMs),
       HeadTimeLimitMs(settings.HeadTimeLimitMs) {
   Socket.AdoptHandle(std::move(connection));
+  // A peer that stops reading is dropped after the same time-out as one that
+  // stops sending, so it cannot hold a worker.
+  Socket.SendTimeoutMs = TimeoutMs;
   Actions.Headers = &Headers;
   Actions.RootFolder = RootFolder;
   Actions.AllowUploads = settings.AllowUploads;

@@ -17,6 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const int kSmallBuffer = 64 * 1024;
+
 // A connected pair over loopback: `sock` is the object under test (an
 // adopted, accepted connection), `peer` is a raw descriptor for the other end.
 class SocketPair : public ::testing::Test {
@@ -298,6 +300,48 @@ TEST_F(SocketPair, SendToAClosedPeerFails) {
   for (int i = 0; i < 50 && sock.LastErrorCode() == 0; ++i)
     sock.SendBytes(data.data(), static_cast<int>(data.size()));
   EXPECT_EQ(SocketError::PeerClosed, sock.LastErrorCode());
+}
+
+TEST_F(SocketPair, SendTimeOutStopsAtAPeerThatNeverReads) {
+  sock.SendTimeoutMs = 200;
+  // Far more than both kernels' buffers on loopback can hold.
+  std::string big(64 << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + (i >> 12));
+  const int sent = sock.SendBytes(big.data(), static_cast<int>(big.size()));
+  EXPECT_EQ(SocketError::TimedOut, sock.LastErrorCode());
+  ASSERT_GT(sent, 0);
+  ASSERT_LT(sent, static_cast<int>(big.size()));
+  // The count is what the peer gets: the bytes already handed over, no more.
+  sock.Close();
+  const std::string received = PeerReadAll();
+  EXPECT_EQ(static_cast<std::size_t>(sent), received.size());
+  EXPECT_TRUE(big.compare(0, received.size(), received) == 0);
+}
+
+TEST_F(SocketPair, SendTimeOutBoundsEachWaitNotTheWholeSend) {
+  sock.SendTimeoutMs = 300;
+  sock.SetSendBufferSize(kSmallBuffer);
+  ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
+  const std::string big(4 << 20, 'q');
+  std::string received;
+  // A slow reader: every read is soon enough, the whole send takes longer.
+  std::thread reader([&] {
+    char buf[65536];
+    for (;;) {
+      std::this_thread::sleep_for(15ms);
+      const ssize_t n = ::recv(peer.get(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      received.append(buf, static_cast<std::size_t>(n));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(static_cast<int>(big.size()), sock.SendBytes(big.data(), static_cast<int>(big.size())));
+  EXPECT_EQ(0, sock.LastErrorCode());
+  const auto took = std::chrono::steady_clock::now() - start;
+  sock.Close();
+  reader.join();
+  EXPECT_EQ(big.size(), received.size());
+  EXPECT_GT(took, 300ms);  // else the case would not show anything
 }
 
 TEST_F(SocketPair, AddressesAreNumeric) {

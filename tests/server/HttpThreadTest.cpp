@@ -290,6 +290,32 @@ TEST(HttpThreadDownload, StopDuringALargeDownloadLetsItFinish) {
   EXPECT_EQ("-1", server.Reports().back().operation);
 }
 
+TEST(HttpThreadDownload, PeerThatNeverReadsIsDroppedAfterTheTimeOut) {
+  TServerHarness server("", [](TTCPHttpDaemon& d) { d.TimeoutMs = 300; });
+  // Far more than the kernels' buffers on loopback can hold.
+  const std::string content = Pattern(48u << 20);
+  WriteFile(server.Root().Path() / "big.bin", content);
+  UniqueFd fd = server.Connect();
+  const int small = 64 * 1024;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  TServerHarness::SendAll(fd.get(), "GET /download?big.bin HTTP/1.0\r\n\r\n");
+  server.WaitForReports(2);  // "Connecting...", "Downloading..."
+  // The worker ends while the peer is still connected and has read nothing.
+  EXPECT_TRUE(server.Daemon().WaitForWorkers(10000));
+  EXPECT_EQ(0, server.Daemon().RunningWorkers());
+  const auto reports = server.Reports();
+  ASSERT_EQ(3u, reports.size());
+  EXPECT_EQ("Downloading...", reports[1].operation);
+  EXPECT_EQ("-1", reports[2].operation);
+  // What the peer can still read is a cut-off download.
+  std::vector<std::string> head;
+  std::string body;
+  SplitReply(TServerHarness::ReadAll(fd.get(), 2000), head, body);
+  EXPECT_EQ("HTTP/1.0 200", head.front());
+  EXPECT_LT(body.size(), content.size());
+  EXPECT_TRUE(content.compare(0, body.size(), body) == 0);
+}
+
 // --- Uploads --------------------------------------------------------------
 
 std::string UploadRequest(const std::string& fileName, const std::string& content,
