@@ -23,12 +23,26 @@ const artifacts = process.argv[3];
 const systemFolder = path.join(path.dirname(exe), 'system');
 const STEP_TIMEOUT = 30000;
 
+// The environment of the server and of Chromium: HOME and the XDG folders
+// point into the test's temporary folder, so nothing is written to (or read
+// from) the real user's settings.
+function privateEnv(tmp) {
+  const env = { ...process.env };
+  for (const [name, sub] of [['HOME', 'home'], ['XDG_CONFIG_HOME', 'config'],
+                             ['XDG_DATA_HOME', 'data'], ['XDG_CACHE_HOME', 'cache'],
+                             ['XDG_RUNTIME_DIR', 'run']]) {
+    env[name] = path.join(tmp, sub);
+    fs.mkdirSync(env[name], { recursive: true, mode: 0o700 });
+  }
+  return env;
+}
+
 // Starts the headless server on a free port; resolves with its address.
-function startServer(shared, work, uploads) {
+function startServer(shared, work, uploads, env) {
   // --internal: the address is the local one, no outside service is asked.
   const args = ['--headless', '--folder', shared, '--port', '0', '--workdir', work,
                 '--uploads', uploads ? 'on' : 'off', '--internal', '--user', 'mirelo-e2e'];
-  const child = spawn(exe, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+  const child = spawn(exe, args, { stdio: ['ignore', 'pipe', 'pipe'], env });
   let output = '';
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error('server did not start:\n' + output)),
@@ -95,6 +109,7 @@ async function main() {
   const work = path.join(tmp, 'work');
   fs.mkdirSync(shared);
   fs.mkdirSync(work);
+  const env = privateEnv(tmp);
 
   // The fixture folder.
   const jpeg = fs.readFileSync(path.join(systemFolder, 'not found.jpg'));
@@ -116,13 +131,14 @@ async function main() {
   // A fresh profile each run; nothing but 127.0.0.1 resolves.
   const context = await chromium.launchPersistentContext(path.join(tmp, 'profile'), {
     executablePath: '/usr/bin/chromium',
+    env,
     headless: true,
     acceptDownloads: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1'],
   });
-  let server = await startServer(shared, work, true);
+  let server = await startServer(shared, work, true, env);
   const failures = [];
   const check = async (name, fn) => {
     try {
@@ -235,7 +251,7 @@ async function main() {
   await check('the server ends cleanly on SIGTERM', async () => {
     assert.equal(await stopServer(server), 0, server.log());
   });
-  server = await startServer(shared, work, false);
+  server = await startServer(shared, work, false, env);
   await check('with uploads off there is no Upload button', async () => {
     await page.goto(server.base);
     assert.equal(await page.$$eval('input[value="Upload"]', (b) => b.length), 0);
