@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIRELO_TESTS=ON -DMIRELO_BENCH=ON \
+  >/dev/null
 cmake --build build
 cd build
 ctest --output-on-failure --timeout 600 -j2
