@@ -105,7 +105,9 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
 
 std::string HeadlessUsage() {
   return "usage: mirelo-share [ShareOff] [options]\n"
-         "Shares one folder with any web browser, without a window.\n"
+         "Shares one folder with any web browser. Where a display is available it opens\n"
+         "its window, which takes only ShareOff and --workdir (the rest is set in the\n"
+         "window); every option below applies without a window.\n"
          "  --headless          run without a window even where a display is available\n"
          "  --folder DIR        the folder to share\n"
          "  --port N            the TCP port (0 to 65535; 0 takes a free one)\n"
@@ -120,6 +122,7 @@ std::string HeadlessUsage() {
          "  --send-ip           announce yourself on the public network once, then end\n"
          "  --list-users        list the users of the public network, then end\n"
          "  ShareOff            (first argument) start without sharing\n"
+         "  --help, -h          show this text and end\n"
          "Options are saved with the settings and used again on the next start.\n"
          "Stop with Ctrl+C or SIGTERM; everything is saved.\n";
 }

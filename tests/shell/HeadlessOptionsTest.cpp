@@ -49,6 +49,35 @@ TEST(HeadlessOptions, OptionsOverrideTheSettings) {
   EXPECT_FALSE(copy.InternalAddress);
 }
 
+TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
+  const std::vector<std::vector<const char*>> options = {{"ShareOff"},
+                                                         {"--headless"},
+                                                         {"--help"},
+                                                         {"-h"},
+                                                         {"--workdir", "/w"},
+                                                         {"--folder", "/f"},
+                                                         {"--user", "Bo"},
+                                                         {"--port", "1"},
+                                                         {"--timeout", "100"},
+                                                         {"--filter", "1"},
+                                                         {"--thumb-width", "16"},
+                                                         {"--thumb-height", "16"},
+                                                         {"--uploads"},
+                                                         {"--no-uploads"},
+                                                         {"--internal"},
+                                                         {"--external"},
+                                                         {"--send-ip"},
+                                                         {"--list-users"}};
+  const std::string usage = HeadlessUsage();
+  for (const auto& args : options) {
+    SCOPED_TRACE(args.front());
+    std::string error = "?";
+    Parse(args, &error);
+    EXPECT_EQ("", error);
+    EXPECT_NE(std::string::npos, usage.find(args.front()));
+  }
+}
+
 TEST(HeadlessOptions, BadArgumentsAreNamed) {
   struct Case {
     std::vector<const char*> args;
