@@ -319,10 +319,11 @@ TEST_F(SocketPair, SendTimeOutStopsAtAPeerThatNeverReads) {
 }
 
 TEST_F(SocketPair, SendTimeOutBoundsEachWaitNotTheWholeSend) {
-  sock.SendTimeoutMs = 300;
+  sock.SendTimeoutMs = 1000;
   sock.SetSendBufferSize(kSmallBuffer);
   ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
-  const std::string big(4 << 20, 'q');
+  // At most 64 KiB a read and 15 ms between reads: about 2 s in all.
+  const std::string big(8 << 20, 'q');
   std::string received;
   // A slow reader: every read is soon enough, the whole send takes longer.
   std::thread reader([&] {
@@ -341,7 +342,7 @@ TEST_F(SocketPair, SendTimeOutBoundsEachWaitNotTheWholeSend) {
   sock.Close();
   reader.join();
   EXPECT_EQ(big.size(), received.size());
-  EXPECT_GT(took, 300ms);  // else the case would not show anything
+  EXPECT_GT(took, 1000ms);  // else the case would not show anything
 }
 
 TEST_F(SocketPair, AddressesAreNumeric) {
