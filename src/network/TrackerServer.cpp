@@ -133,6 +133,8 @@ void TTrackerServer::Serve(UniqueFd handle) {
   conn.SetDeadline(std::chrono::steady_clock::now() +
                    std::chrono::milliseconds(options_.ConnectionLimitMs));
   const int wait = options_.TimeoutMs;
+  // A client that stops reading the list must not hold a connection slot.
+  conn.SendTimeoutMs = wait;
 
   std::string requestLine;
   for (int i = 0; i < 4 && requestLine.empty() && conn.LastErrorCode() == 0; ++i) {
