@@ -5,6 +5,7 @@
 #include "server/HttpDaemon.h"
 #include "server/RequestText.h"
 #include "server/ServerLimits.h"
+#include "server/WorkerPool.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -198,22 +199,34 @@ bool TWorkerRegistry::WaitIdle(int ms) {
   return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return running_ == 0; });
 }
 
+namespace {
+
+// Threads are made once and serve one connection after another; each asks
+// for the highest priority the system allows when it is made.
+TWorkerPool& ConnectionThreads() {
+  static TWorkerPool pool(
+      ServerLimits::kMaxIdleWorkerThreads, ServerLimits::kWorkerThreadIdleMs,
+      [] { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -2); });
+  return pool;
+}
+
+}  // namespace
+
 void TTCPHttpThrd::Start(UniqueFd connection, TWorkerSettings settings) {
   std::shared_ptr<TWorkerRegistry> registry = settings.Registry;
+  bool started = false;
   try {
-    std::unique_ptr<TTCPHttpThrd> worker(
+    std::shared_ptr<TTCPHttpThrd> worker(
         new TTCPHttpThrd(std::move(connection), std::move(settings)));
-    std::thread([w = std::move(worker), registry]() mutable {
-      // Highest priority when the system allows it; normal otherwise.
-      ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -2);
+    started = ConnectionThreads().Run([w = std::move(worker), registry]() mutable {
       w->Run();
       w.reset();  // closes the connection, frees everything
       if (registry) registry->Leave();
-    }).detach();
+    });
   } catch (...) {
-    // No thread: the worker (if made) is gone and its connection closed.
-    if (registry) registry->Leave();
   }
+  // No thread: the worker (if made) is gone and its connection closed.
+  if (!started && registry) registry->Leave();
 }
 
 TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings)

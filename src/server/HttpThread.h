@@ -1,9 +1,10 @@
 // Connection worker: serves exactly one HTTP request on one accepted
 // connection, on a thread of its own, then closes the connection.
 //
-// Design. A worker owns itself: TTCPHttpThrd::Start makes it and a detached
-// thread that runs the exchange, frees the worker (closing the connection and
-// any open download) and then signs off in its TWorkerRegistry. The registry is
+// Design. A worker owns itself: TTCPHttpThrd::Start makes it and hands it to a
+// detached thread (a waiting one of TWorkerPool, or a new one) that runs the
+// exchange, frees the worker (closing the connection and any open download)
+// and then signs off in its TWorkerRegistry. The registry is
 // how the listener counts running workers (it pauses at the cap) and how the
 // program waits for them before it exits. Workers share only read-only data
 // (the plug-in list) and the thumbnail cache, which has its own lock; the

@@ -23,5 +23,9 @@ inline constexpr int kMaxWorkers = 256;
 inline constexpr int kListenerPollMs = 250;
 // How long a stopping program waits for running workers.
 inline constexpr int kExitWorkerWaitMs = 5000;
+// Threads that wait for the next connection once theirs is served, at most;
+// a thread that found no work within the idle time ends.
+inline constexpr int kMaxIdleWorkerThreads = 64;
+inline constexpr int kWorkerThreadIdleMs = 10 * 1000;
 
 }  // namespace ServerLimits
