@@ -671,7 +671,8 @@ void TTcpBlockingSocket::SendText(std::string_view text) {
 void TTcpBlockingSocket::Close() {
   if (handle_.valid() && lastError_ == 0) {
     ::shutdown(handle_.get(), SHUT_WR);
-    SleepMs(NetLimits::kClosePurgeDelayMs);
+    if (!inputComplete_ || !pending_.empty() || PendingBytes() > 0)
+      SleepMs(NetLimits::kClosePurgeDelayMs);
     std::size_t purged = 0;
     while ((!pending_.empty() || PendingBytes() > 0) && purged < NetLimits::kMaxClosePurgeBytes) {
       purged += ReceivePacket(0).size();
@@ -684,6 +685,7 @@ void TTcpBlockingSocket::Close() {
   queued_.clear();
   pending_.clear();
   lastCR_ = lastLF_ = false;
+  inputComplete_ = false;
   ipv6_ = false;
 }
 

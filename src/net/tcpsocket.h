@@ -103,8 +103,14 @@ class TTcpBlockingSocket {
   void ClearError() { lastError_ = 0; }
 
   // Graceful close when the last operation succeeded: shuts down sending,
-  // discards input that has already arrived, then closes.
+  // waits briefly for late input, discards input that has arrived, then
+  // closes (closing with unread input would reset the connection and could
+  // cut off the reply). The wait is left out after InputComplete when no
+  // input is left unread.
   void Close();
+  // The peer has sent everything it means to (a whole request was read), so
+  // Close need not wait for late input. Cleared by Close.
+  void InputComplete() { inputComplete_ = true; }
 
   // A bound on every wait of the reads below, whatever their own time-outs:
   // once the deadline has passed a wait fails at once with 10060.
@@ -150,6 +156,7 @@ class TTcpBlockingSocket {
   int lastError_ = 0;
   bool lastCR_ = false;
   bool lastLF_ = false;
+  bool inputComplete_ = false;
   std::vector<TQueuedOption> queued_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
 };

@@ -319,7 +319,11 @@ void TTCPHttpThrd::Exchange() {
       if (CountTextLines(RequestBody) > ServerLimits::kMaxPlainBodyLines) return;
       Headers.emplace_back();
       for (auto& line : SplitTextLines(RequestBody)) Headers.push_back(std::move(line));
+      Socket.InputComplete();
     }
+  } else if (method == "GET") {
+    // A GET without a length has no body: the peer has sent all it will.
+    Socket.InputComplete();
   }
 
   ResponseBody.clear();
