@@ -33,11 +33,27 @@ constexpr int kExitNotShared = 1;    // the folder is missing or the port cannot
 constexpr int kExitBadUsage = 2;     // an argument the program does not understand
 constexpr int kExitFolderInUse = 3;  // another process uses the working folder
 
-void PrintLine(const std::string& line) {
+std::mutex& PrintLock() {
   static std::mutex printLock;
-  std::lock_guard<std::mutex> hold(printLock);
+  return printLock;
+}
+
+void PrintLine(const std::string& line) {
+  std::lock_guard<std::mutex> hold(PrintLock());
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// The lines of one log addition, in one write.
+void PrintLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  std::lock_guard<std::mutex> hold(PrintLock());
+  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 
@@ -193,7 +209,7 @@ int RunHeadless(int argc, char** argv) {
   cache->SetThumbHeight(settings.ThumbHeight);
 
   LogFile log;
-  log.SetListener(PrintLine);
+  log.SetBatchListener(PrintLines);
   const std::string logPath = WorkingFolder() + "Log.txt";
   std::string logError;
   if (!log.Load(logPath, &logError)) ShowError(logError);

@@ -50,12 +50,16 @@ void LogFile::AddLocked(const std::string& line) {
 void LogFile::Add(const std::string& line) { Add(std::vector<std::string>{line}); }
 
 void LogFile::Add(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
   std::function<void(const std::string&)> listener;
+  std::function<void(const std::vector<std::string>&)> batchListener;
   {
     std::lock_guard<std::mutex> hold(lock_);
     for (const auto& l : lines) AddLocked(l);
     listener = listener_;
+    batchListener = batchListener_;
   }
+  if (batchListener) batchListener(lines);
   if (listener) {
     for (const auto& l : lines) listener(l);
   }
@@ -88,6 +92,13 @@ bool LogFile::Save(const std::string& path, std::string* error) const {
 void LogFile::SetListener(std::function<void(const std::string&)> listener) {
   std::lock_guard<std::mutex> hold(lock_);
   listener_ = std::move(listener);
+  batchListener_ = nullptr;
+}
+
+void LogFile::SetBatchListener(std::function<void(const std::vector<std::string>&)> listener) {
+  std::lock_guard<std::mutex> hold(lock_);
+  batchListener_ = std::move(listener);
+  listener_ = nullptr;
 }
 
 std::string FormatRunDateTime(std::time_t when) {

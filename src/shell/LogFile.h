@@ -32,6 +32,9 @@ class LogFile {
 
   // Called with every added line (after it was added), e.g. to echo it.
   void SetListener(std::function<void(const std::string&)> listener);
+  // Called once per Add with all its lines, e.g. to echo them in one write.
+  // Replaces the line listener, and the other way round.
+  void SetBatchListener(std::function<void(const std::vector<std::string>&)> listener);
 
  private:
   void AddLocked(const std::string& line);
@@ -39,6 +42,7 @@ class LogFile {
   mutable std::mutex lock_;
   std::deque<std::string> lines_;
   std::function<void(const std::string&)> listener_;
+  std::function<void(const std::vector<std::string>&)> batchListener_;
 };
 
 // The date and time of a run separator: the user's short date, a blank and

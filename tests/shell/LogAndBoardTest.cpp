@@ -85,6 +85,23 @@ TEST(LogFile, ListenerSeesEveryAddedLine) {
   EXPECT_EQ("", seen[2]);
 }
 
+TEST(LogFile, BatchListenerSeesEachAdditionWhole) {
+  LogFile log;
+  std::vector<std::vector<std::string>> seen;
+  log.SetBatchListener([&](const std::vector<std::string>& lines) { seen.push_back(lines); });
+  log.Add(std::vector<std::string>{"a", "b"});
+  log.Add(std::vector<std::string>{});
+  log.Add("c");
+  const std::vector<std::vector<std::string>> expected = {{"a", "b"}, {"c"}};
+  EXPECT_EQ(expected, seen);
+  // Setting a line listener replaces the batch listener.
+  std::vector<std::string> lines;
+  log.SetListener([&](const std::string& l) { lines.push_back(l); });
+  log.Add("d");
+  EXPECT_EQ(2u, seen.size());
+  EXPECT_EQ(std::vector<std::string>{"d"}, lines);
+}
+
 TEST(StatusBoard, ReportsUpdateEntriesAndYieldLogLines) {
   struct Step {
     const char* ip;
