@@ -466,3 +466,38 @@ TEST(TcpSocket, ErrnoMapsToSocketNumbers) {
 }
 
 }  // namespace
+
+// Unread input at close would reset the connection and could cut the reply:
+// Close discards it first, with or without InputComplete.
+TEST(TcpSocket, CloseAfterInputCompleteStillDeliversReplyWhole) {
+  for (const bool complete : {false, true}) {
+    SCOPED_TRACE(complete);
+    TTcpBlockingSocket server;
+    server.Bind("127.0.0.1", "0");
+    server.Listen();
+    TTcpBlockingSocket client;
+    client.Connect("127.0.0.1", std::to_string(server.LocalPort()));
+    ASSERT_EQ(0, client.LastErrorCode());
+    ASSERT_TRUE(server.WaitReadable(2000));
+    TTcpBlockingSocket conn;
+    conn.AdoptHandle(server.Accept());
+    client.SendText("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ("GET / HTTP/1.0", conn.ReceiveLine(1000));
+    EXPECT_EQ("", conn.ReceiveLine(1000));
+    // More arrives, but is not read.
+    client.SendText("unexpected bytes after the request\r\n");
+    for (int i = 0; i < 400 && conn.PendingBytes() == 0; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_GT(conn.PendingBytes(), 0);
+    if (complete) conn.InputComplete();
+    const std::string reply(1 << 20, 'r');
+    std::thread serve([&] {
+      conn.SendText(reply);
+      conn.Close();
+    });
+    std::string got;
+    while (client.LastErrorCode() == 0) got += client.ReceivePacket(2000);
+    serve.join();
+    EXPECT_EQ(SocketError::PeerClosed, client.LastErrorCode());
+    EXPECT_EQ(reply.size(), got.size());
+  }
+}
