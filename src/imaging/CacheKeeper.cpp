@@ -331,10 +331,12 @@ void TCacheObj::CompleteLocked(const JobPtr& job, bool made) {
 
 // ---- lookups ---------------------------------------------------------------
 
-bool TCacheObj::ThumbIsCurrent(const std::string& sourcePath, const std::string& name) const {
+bool TCacheObj::ThumbIsCurrent(const std::string& sourcePath, const std::string& name,
+                               const struct timespec* sourceTime) const {
   if (!PlainName(name)) return false;
   struct stat thumb {};
   if (!StatRegular(CacheFolder + name, thumb)) return false;
+  if (sourceTime) return !Newer(*sourceTime, thumb.st_mtim);
   struct stat source {};
   if (::stat(sourcePath.c_str(), &source) != 0) return true;
   return !Newer(source.st_mtim, thumb.st_mtim);
@@ -353,14 +355,15 @@ void TCacheObj::Make(const JobPtr& job) {
   jobDone_.notify_all();
 }
 
-std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::string>& paths,
-                                                    bool addMissing, int threads) {
+std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
+    const std::vector<std::string>& paths, bool addMissing, int threads,
+    const std::vector<struct timespec>* sourceTimes) {
   const std::size_t n = paths.size();
   std::vector<Found> found(n);
   // Outside the lock: which sources are regular files.
   std::vector<char> exists(n);
   for (std::size_t i = 0; i < n; ++i) {
-    exists[i] = StorablePath(paths[i]) && PictureFileExists(paths[i]);
+    exists[i] = StorablePath(paths[i]) && (sourceTimes || PictureFileExists(paths[i]));
   }
   std::size_t begin = 0;
   while (begin < n) {
@@ -386,7 +389,9 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::strin
     }
     std::vector<char> current(end - begin, 0);
     for (std::size_t i = begin; i < end; ++i) {
-      if (serial[i - begin] != 0) current[i - begin] = ThumbIsCurrent(paths[i], name[i - begin]);
+      if (serial[i - begin] != 0)
+        current[i - begin] =
+            ThumbIsCurrent(paths[i], name[i - begin], sourceTimes ? &(*sourceTimes)[i] : nullptr);
     }
 
     std::vector<JobPtr> mine;
@@ -477,14 +482,49 @@ std::vector<std::string> TCacheObj::GetThumbs(const std::vector<std::string>& so
   std::vector<std::string> result(sourcePaths.size());
   std::vector<std::string> pictures;
   std::vector<std::size_t> where;
+  std::vector<struct timespec> times;
   for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
     const std::string& path = sourcePaths[i];
-    if (!CheckFileExists(path) || !IsSupportedPicture(path)) continue;
+    // One look at each source: whether it is a regular file, and its time.
+    struct stat st {};
+    if (path.empty() || !StatRegular(path, st)) {
+      CheckFileExists(path);  // tells that it is missing
+      continue;
+    }
+    if (!IsSupportedPicture(path)) continue;
     if (CacheFolder.empty() || !StorablePath(path)) continue;
     pictures.push_back(path);
     where.push_back(i);
+    times.push_back(st.st_mtim);
   }
-  const std::vector<Found> found = ResolveAll(pictures, true, threads);
+  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times);
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    if (!found[k].name.empty()) result[where[k]] = CacheFolder + found[k].name;
+  }
+  return result;
+}
+
+std::vector<std::string> TCacheObj::GetThumbsOfFiles(
+    const std::vector<std::string>& sourcePaths, const std::vector<struct timespec>& sourceTimes,
+    int threads) {
+  if (sourceTimes.size() != sourcePaths.size()) return GetThumbs(sourcePaths, threads);
+  std::vector<std::string> result(sourcePaths.size());
+  std::vector<std::string> pictures;
+  std::vector<std::size_t> where;
+  std::vector<struct timespec> times;
+  for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
+    const std::string& path = sourcePaths[i];
+    if (path.empty() || sourceTimes[i].tv_nsec < 0) {
+      CheckFileExists(path);  // tells that it is missing
+      continue;
+    }
+    if (!IsSupportedPicture(path)) continue;
+    if (CacheFolder.empty() || !StorablePath(path)) continue;
+    pictures.push_back(path);
+    where.push_back(i);
+    times.push_back(sourceTimes[i]);
+  }
+  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times);
   for (std::size_t k = 0; k < found.size(); ++k) {
     if (!found[k].name.empty()) result[where[k]] = CacheFolder + found[k].name;
   }

@@ -35,6 +35,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,12 @@ class TCacheObj {
   // each path in turn, but the missing thumbnails are made concurrently on
   // up to `threads` threads (0: one per processor).
   std::vector<std::string> GetThumbs(const std::vector<std::string>& sourcePaths, int threads = 0);
+  // GetThumbs for sources the caller has just looked at, given with their
+  // modification times (same order; a negative tv_nsec marks a source that is
+  // not a regular file), so that they are not looked at again.
+  std::vector<std::string> GetThumbsOfFiles(const std::vector<std::string>& sourcePaths,
+                                            const std::vector<struct timespec>& sourceTimes,
+                                            int threads = 0);
 
   // Read or write the three database files. SaveDB shows "Cannot save cache
   // database!" when a list file cannot be written and still writes the settings.
@@ -141,10 +148,14 @@ class TCacheObj {
   // Looks the paths up in order, as that many single lookups would; with
   // addMissing, reserves numbers for missing thumbnails and makes them on up
   // to `threads` threads. Names without the folder.
-  std::vector<Found> ResolveAll(const std::vector<std::string>& paths, bool addMissing,
-                                int threads);
-  // The thumbnail of an entry is usable: a regular file not older than the source.
-  bool ThumbIsCurrent(const std::string& sourcePath, const std::string& name) const;
+  // sourceTimes, when given, holds the modification time of every path, each
+  // just found to be a regular file; the sources are then not looked at again.
+  std::vector<Found> ResolveAll(const std::vector<std::string>& paths, bool addMissing, int threads,
+                                const std::vector<struct timespec>* sourceTimes = nullptr);
+  // The thumbnail of an entry is usable: a regular file not older than the
+  // source (whose time is looked up unless given).
+  bool ThumbIsCurrent(const std::string& sourcePath, const std::string& name,
+                      const struct timespec* sourceTime = nullptr) const;
   // Makes the job's thumbnail outside the lock, then records it.
   void Make(const JobPtr& job);
 

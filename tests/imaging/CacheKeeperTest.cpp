@@ -421,8 +421,9 @@ TEST_F(CacheTest, WithoutAWritableFolderNothingIsWritten) {
 }
 
 TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
-  // Two caches in the same state; one takes the listing picture by picture,
-  // the other as a batch on four threads.
+  // Three caches in the same state; one takes the listing picture by picture,
+  // the others as a batch on four threads, the last with the sources' times
+  // looked up beforehand as a folder listing does.
   std::vector<std::string> listing;
   for (int i = 0; i < 10; ++i) {
     listing.push_back(Picture("p" + std::to_string(i) + ".jpg", 40 + 7 * i, 60 - 3 * i));
@@ -438,10 +439,11 @@ TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
   listing.insert(listing.begin() + 9, bad);         // and the bad one again
   listing.push_back(kept);
 
-  const std::string dirs[] = {temp_.Path() + "/one/", temp_.Path() + "/two/"};
-  std::vector<std::string> results[2];
-  std::vector<std::string> messages[2];
-  for (int k = 0; k < 2; ++k) {
+  const std::string dirs[] = {temp_.Path() + "/one/", temp_.Path() + "/two/",
+                              temp_.Path() + "/three/"};
+  std::vector<std::string> results[3];
+  std::vector<std::string> messages[3];
+  for (int k = 0; k < 3; ++k) {
     {
       TCacheObj cache(dirs[k]);
       cache.LoadDB();
@@ -453,15 +455,23 @@ TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
     std::lock_guard<std::mutex> lock(messagesMu_);
     messages_.clear();
   }
-  std::vector<std::string> inputs[2], outputs[2];
-  std::int64_t last[2];
-  for (int k = 0; k < 2; ++k) {
+  std::vector<std::string> inputs[3], outputs[3];
+  std::int64_t last[3];
+  for (int k = 0; k < 3; ++k) {
     TCacheObj cache(dirs[k]);
     cache.LoadDB();
     if (k == 0) {
       for (const auto& path : listing) results[k].push_back(cache.GetThumb(path));
-    } else {
+    } else if (k == 1) {
       results[k] = cache.GetThumbs(listing, 4);
+    } else {
+      std::vector<struct timespec> times;
+      for (const auto& path : listing) {
+        struct stat st {};
+        const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        times.push_back(regular ? st.st_mtim : timespec{0, -1});
+      }
+      results[k] = cache.GetThumbsOfFiles(listing, times, 4);
     }
     inputs[k] = cache.Inputs();
     outputs[k] = cache.Outputs();
@@ -473,11 +483,14 @@ TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
     messages[k] = messages_;
     messages_.clear();
   }
-  EXPECT_EQ(results[0], results[1]);
-  EXPECT_EQ(inputs[0], inputs[1]);
-  EXPECT_EQ(outputs[0], outputs[1]);
-  EXPECT_EQ(last[0], last[1]);
-  EXPECT_EQ(messages[0], messages[1]);
+  for (int k = 1; k < 3; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(results[0], results[k]);
+    EXPECT_EQ(inputs[0], inputs[k]);
+    EXPECT_EQ(outputs[0], outputs[k]);
+    EXPECT_EQ(last[0], last[k]);
+    EXPECT_EQ(messages[0], messages[k]);
+  }
   // What single lookups give, written out: 000000002 kept, 000000003 stale.
   const std::vector<std::string> want = {"000000004.JPG",
                                          "000000005.JPG",
@@ -499,9 +512,9 @@ TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
   EXPECT_EQ(want, results[1]);
   EXPECT_EQ(16, last[1]);
   ASSERT_EQ(1u, messages[1].size());
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 1; k < 3; ++k) {
     for (const auto& name : outputs[k]) {
-      EXPECT_EQ(ReadFile(dirs[0] + name), ReadFile(dirs[1] + name)) << name;
+      EXPECT_EQ(ReadFile(dirs[0] + name), ReadFile(dirs[k] + name)) << name;
     }
   }
 }
