@@ -78,6 +78,8 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
     entry.directory = S_ISDIR(st.st_mode);
     entry.size = entry.directory ? 0 : static_cast<uint64_t>(st.st_size);
     entry.mtime = st.st_mtime;
+    entry.regular = S_ISREG(st.st_mode);
+    entry.modified = st.st_mtim;
     (entry.directory ? folders : files).push_back(std::move(entry));
   }
   SortByName(files);

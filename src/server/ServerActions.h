@@ -6,6 +6,7 @@
 #include "net/UniqueFd.h"
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,10 @@ class TServerActions {
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
+  // The same for pictures just listed, with their times (a negative tv_nsec:
+  // not a regular file).
+  std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
+                                      const std::vector<struct timespec>& times);
 };
 
 // One folder entry of a listing.
@@ -66,6 +71,8 @@ struct TFolderEntry {
   uint64_t size = 0;
   bool directory = false;
   std::string name;
+  bool regular = false;         // a regular file (after following links)
+  struct timespec modified {};  // mtime, to the nanosecond
 };
 
 // Lists folder (ending with "/"): "." is skipped, ".." kept; entries that

@@ -178,14 +178,16 @@ bool TServerActions::BuildFolderPage(const std::string& folder, const std::strin
   // The thumbnails of all pictures at once: missing ones are made in parallel.
   std::vector<char> isPicture(files.size(), 0);
   std::vector<std::string> pictures;
+  std::vector<struct timespec> times;  // as the listing found them
   for (size_t i = 0; i < files.size(); ++i) {
     if (IsPictureName(files[i].name)) {
       isPicture[i] = 1;
       pictures.push_back(listed + files[i].name);
+      times.push_back(files[i].regular ? files[i].modified : timespec{0, -1});
     }
   }
   std::vector<std::string> thumbs;
-  if (!pictures.empty()) thumbs = ThumbNames(pictures);
+  if (!pictures.empty()) thumbs = ThumbNames(pictures, times);
 
   std::string link;
   const std::string linkFolder = EncodePathComponents(WithSeparator(rel));

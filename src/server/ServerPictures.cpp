@@ -34,3 +34,9 @@ std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::strin
   if (!Cache) return std::vector<std::string>(pictures.size());
   return Cache->GetThumbs(pictures);
 }
+
+std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
+                                                    const std::vector<struct timespec>& times) {
+  if (!Cache) return std::vector<std::string>(pictures.size());
+  return Cache->GetThumbsOfFiles(pictures, times);
+}
