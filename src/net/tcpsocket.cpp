@@ -620,7 +620,7 @@ void TTcpBlockingSocket::ReceiveToStream(std::string& text, int milliseconds, st
   }
 }
 
-int TTcpBlockingSocket::SendBytes(const void* buffer, int count) {
+int TTcpBlockingSocket::SendBytes(const void* buffer, int count, bool more) {
   lastError_ = 0;
   if (!handle_.valid()) {
     lastError_ = SocketError::NotSocket;
@@ -629,7 +629,7 @@ int TTcpBlockingSocket::SendBytes(const void* buffer, int count) {
   const char* p = static_cast<const char*>(buffer);
   const int chunk = std::max(SendMaxChunk, 1);
   int sent = 0;
-  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0);
+  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0) | (more ? MSG_MORE : 0);
   while (sent < count) {
     const int want = std::min(chunk, count - sent);
     const ssize_t n = RetryEintr(
@@ -664,8 +664,8 @@ bool TTcpBlockingSocket::WaitWritable(int milliseconds) {
   }
 }
 
-void TTcpBlockingSocket::SendText(std::string_view text) {
-  SendBytes(text.data(), static_cast<int>(text.size()));
+void TTcpBlockingSocket::SendText(std::string_view text, bool more) {
+  SendBytes(text.data(), static_cast<int>(text.size()), more);
 }
 
 void TTcpBlockingSocket::Close() {

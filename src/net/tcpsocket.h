@@ -95,8 +95,10 @@ class TTcpBlockingSocket {
   // a socket error (LastErrorCode) or when sink refused (LastErrorCode 0).
   bool ReceiveUntilToSink(int milliseconds, std::string_view terminator, const TSink& sink);
 
-  int SendBytes(const void* buffer, int count);
-  void SendText(std::string_view text);
+  // more: further bytes follow at once, so the kernel may hold these back to
+  // send them in the same segments (MSG_MORE).
+  int SendBytes(const void* buffer, int count, bool more = false);
+  void SendText(std::string_view text, bool more = false);
   int PendingBytes() const;
 
   int LastErrorCode() const { return lastError_; }

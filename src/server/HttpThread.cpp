@@ -258,7 +258,9 @@ void TTCPHttpThrd::Run() {
 
 void TTCPHttpThrd::Report(const std::string& operation) {
   StatusOperation = operation;
-  if (StatusCallback) StatusCallback(Socket.RemoteAddress(), StatusOperation, StatusFile);
+  if (!StatusCallback) return;
+  if (Peer.empty()) Peer = Socket.RemoteAddress();
+  StatusCallback(Peer, StatusOperation, StatusFile);
 }
 
 bool TTCPHttpThrd::ReadHead(std::string& method, std::string& uri, std::string& protocol,
@@ -407,10 +409,13 @@ void TTCPHttpThrd::SendResponse(const std::string& uri, bool withProtocol, int s
       head += "\r\n";
     }
   }
-  Socket.SendText(head);
+  const bool download =
+      ToUpperAscii(uri).find("DOWNLOAD?") != std::string::npos && Actions.Download.valid();
+  // The head waits for the start of the body, so both leave together.
+  Socket.SendText(head, download || !ResponseBody.empty());
   if (Socket.LastErrorCode() != 0) return;
 
-  if (ToUpperAscii(uri).find("DOWNLOAD?") != std::string::npos && Actions.Download.valid()) {
+  if (download) {
     StatusFile = RootFolder + uri.substr(uri.find('?') + 1);
     Report("Downloading...");
     const int fd = Actions.Download.get();

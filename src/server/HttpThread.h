@@ -90,6 +90,7 @@ class TTCPHttpThrd {
 
   TTcpBlockingSocket Socket;
   TStatusCallback StatusCallback;
+  std::string Peer;  // the peer's address, for the reports
   std::string StatusOperation;
   std::string StatusFile;
   std::shared_ptr<const TPluginList> Plugins;
