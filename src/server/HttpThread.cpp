@@ -13,6 +13,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -435,13 +439,34 @@ void TTCPHttpThrd::SendResponse(const std::string& uri, bool withProtocol, int s
 }
 
 bool IsCrLfText(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
+  const char* const p = text.data();
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+#ifdef __SSE2__
+    // Sixteen bytes at a time past those that are not CR, LF or zero.
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const int special = _mm_movemask_epi8(_mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, zero)));
+      if (special != 0) {
+        i += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(special)));
+        break;
+      }
+      i += 16;
+    }
+    if (i >= n) break;
+#endif
+    const char c = p[i];
     if (c == '\0' || c == '\n') return false;
     if (c == '\r') {
-      if (i + 1 >= text.size() || text[i + 1] != '\n') return false;
+      if (i + 1 >= n || p[i + 1] != '\n') return false;
       ++i;
     }
+    ++i;
   }
   return text.empty() || text.back() == '\n';
 }

@@ -596,4 +596,32 @@ TEST(HttpThreadTexts, SplitTextLines) {
   for (const auto& [text, expected] : crlf) EXPECT_EQ(expected, IsCrLfText(text)) << text;
 }
 
+// IsCrLfText against its definition (no zero byte, and the split lines joined
+// with CR LF give the text back), with each special byte at every position of
+// texts long enough to be scanned in blocks, and cut at every length.
+TEST(HttpThreadTexts, CrLfTextAtEveryPosition) {
+  std::string base;
+  for (int line = 0; line < 4; ++line) base += std::string(9 + 7 * line, 'a' + line) + "\r\n";
+  const auto definition = [](const std::string& text) {
+    if (text.find('\0') != std::string::npos) return false;
+    std::string joined;
+    for (const auto& line : SplitTextLines(text)) joined += line + "\r\n";
+    return joined == text;
+  };
+  int trueCases = 0;
+  for (std::size_t length = 0; length <= base.size(); ++length) {
+    const std::string cut = base.substr(0, length);
+    EXPECT_EQ(definition(cut), IsCrLfText(cut)) << length;
+    trueCases += IsCrLfText(cut);
+  }
+  EXPECT_EQ(5, trueCases);  // empty and after each line end
+  for (std::size_t at = 0; at < base.size(); ++at) {
+    for (const char special : {'\0', '\r', '\n', 'x'}) {
+      std::string text = base;
+      text[at] = special;
+      EXPECT_EQ(definition(text), IsCrLfText(text)) << at << " " << int(special);
+    }
+  }
+}
+
 }  // namespace
