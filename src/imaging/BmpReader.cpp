@@ -331,6 +331,10 @@ std::string DecodeDib(const std::uint8_t* data, std::size_t size, const DibOptio
     return "Picture too large: " + std::to_string(h.width) + " x " + std::to_string(h.height) +
            " pixels";
   }
+  if (options.icon && (h.width > kMaxIconSide || h.height > kMaxIconSide)) {
+    return "Icon image too large: " + std::to_string(h.width) + " x " + std::to_string(h.height) +
+           " pixels";
+  }
   const int width = static_cast<int>(h.width);
   const int height = static_cast<int>(h.height);
 

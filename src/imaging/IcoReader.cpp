@@ -95,6 +95,10 @@ std::string DecodeIco(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
   }
   if (!error.empty()) return error;
   if (image.Empty()) return "Icon image is empty";
+  if (image.Width() > kMaxIconSide || image.Height() > kMaxIconSide) {
+    return "Icon image too large: " + std::to_string(image.Width()) + " x " +
+           std::to_string(image.Height()) + " pixels";
+  }
   bitmap = DrawOverWhite(image, mask);
   return {};
 }

@@ -19,6 +19,9 @@ constexpr long kMaxJpegDecoderMemory = 1L << 30;
 constexpr int kMaxJpegScans = 500;
 // Most images listed in one icon file's directory.
 constexpr int kMaxIconImages = 256;
+// Longest side of one icon image. Icon directories name at most 256; a few
+// bytes of RLE data could otherwise make an "icon" of a hundred megapixels.
+constexpr int kMaxIconSide = 1024;
 
 // True when a picture of this size is within the limits above (and not empty).
 constexpr bool PictureSizeAllowed(std::int64_t width, std::int64_t height) {

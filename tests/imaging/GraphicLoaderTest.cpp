@@ -512,4 +512,20 @@ TEST(HostileFiles, IconLimits) {
   const std::string bomb = MakeIco({{0, 0, 32, InfoHeader(40'000, 80'000, 32) + "xxxx"}});
   Bitmap bmp;
   EXPECT_EQ("Picture too large: 40000 x 40000 pixels", DecodeIco(U8(bomb), bomb.size(), bmp));
+
+  // A few bytes of RLE8 data may claim any size: icons stop at kMaxIconSide.
+  for (int side : {kMaxIconSide, kMaxIconSide + 1}) {
+    SCOPED_TRACE(side);
+    const std::string rle = InfoHeader(side, 2 * 3, 8, 1, 2) +
+                            std::string("\0\0\0\0\xFF\xFF\xFF\0", 8) + std::string("\0\1", 2);
+    const std::string ico = MakeIco({{0, 0, 8, rle}});
+    Bitmap picture;
+    const std::string error = DecodeIco(U8(ico), ico.size(), picture);
+    if (side <= kMaxIconSide) {
+      EXPECT_EQ("", error);
+      EXPECT_EQ(side, picture.Width());
+    } else {
+      EXPECT_EQ("Icon image too large: 1025 x 3 pixels", error);
+    }
+  }
 }
