@@ -263,10 +263,8 @@ TEST(Resample, PortableMultiplyAddIsExactlyRounded) {
     float byte, weight, sum;
   };
   const Case halfway[] = {
-      {130, std::ldexp(16519105.0f, -55), 1.0f},
-      {205, std::ldexp(10475530.0f, -55), 1.0f},
-      {177, std::ldexp(12132676.0f, -55), 1.0f},
-      {130, -std::ldexp(16519105.0f, -55), -1.0f},
+      {130, std::ldexp(16519105.0f, -55), 1.0f},   {205, std::ldexp(10475530.0f, -55), 1.0f},
+      {177, std::ldexp(12132676.0f, -55), 1.0f},   {130, -std::ldexp(16519105.0f, -55), -1.0f},
       {130, std::ldexp(16519105.0f, -48), 128.0f},
   };
   for (const auto& c : halfway) {
