@@ -681,11 +681,11 @@ int TCacheObj::Maintain() {
 
 // ---- settings --------------------------------------------------------------
 
-void TCacheObj::SetThumbWidth(int value) {
+void TCacheObj::SetThumbSide(int& side, int value) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (value == thumbWidth_) return;
-    thumbWidth_ = value;
+    if (value == side) return;
+    side = value;
     if (CacheFolder.empty()) return;
     ClearLocked();
     EmptyFolder(CacheFolder, false);
@@ -693,17 +693,9 @@ void TCacheObj::SetThumbWidth(int value) {
   SaveDB();
 }
 
-void TCacheObj::SetThumbHeight(int value) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (value == thumbHeight_) return;
-    thumbHeight_ = value;
-    if (CacheFolder.empty()) return;
-    ClearLocked();
-    EmptyFolder(CacheFolder, false);
-  }
-  SaveDB();
-}
+void TCacheObj::SetThumbWidth(int value) { SetThumbSide(thumbWidth_, value); }
+
+void TCacheObj::SetThumbHeight(int value) { SetThumbSide(thumbHeight_, value); }
 
 void TCacheObj::SetFilterIndex(std::uint8_t value) {
   std::lock_guard<std::mutex> lock(mu_);

@@ -167,6 +167,8 @@ class TCacheObj {
   void DeleteEntryLocked(int position);
   void ReindexLocked();
   void ClearLocked();
+  // A new thumbnail side empties the cache (numbering goes on) and saves it.
+  void SetThumbSide(int& side, int value);
 
   mutable std::mutex mu_;
   std::condition_variable jobDone_;
