@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <time.h>
 
 #include <algorithm>
@@ -662,6 +663,43 @@ bool TTcpBlockingSocket::WaitWritable(int milliseconds) {
       return false;
     }
   }
+}
+
+std::int64_t TTcpBlockingSocket::SendFile(int fd, std::int64_t offset, std::int64_t count) {
+  lastError_ = 0;
+  if (!handle_.valid()) {
+    lastError_ = SocketError::NotSocket;
+    return 0;
+  }
+  // With a send time-out the socket must not block inside sendfile; it waits
+  // for room in WaitWritable instead, and is blocking again afterwards.
+  const int flags = ::fcntl(handle_.get(), F_GETFL);
+  const bool nonBlocking = SendTimeoutMs > 0 && flags >= 0 && !(flags & O_NONBLOCK);
+  if (nonBlocking) ::fcntl(handle_.get(), F_SETFL, flags | O_NONBLOCK);
+  off_t position = static_cast<off_t>(offset);
+  const off_t end = position + static_cast<off_t>(count);
+  bool usable = true;
+  while (position < end) {
+    const auto piece =
+        static_cast<std::size_t>(std::min<off_t>(end - position, NetLimits::kSendFileChunk));
+    const ssize_t n = RetryEintr([&] { return ::sendfile(handle_.get(), fd, &position, piece); });
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && SendTimeoutMs > 0) {
+      if (!WaitWritable(SendTimeoutMs)) break;
+      continue;
+    }
+    if (n < 0 && position == offset &&
+        (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == ESPIPE)) {
+      usable = false;
+      break;
+    }
+    if (n < 0) {
+      SetPlatformError(errno);
+      break;
+    }
+    if (n == 0) break;  // the file is shorter than it was
+  }
+  if (nonBlocking) ::fcntl(handle_.get(), F_SETFL, flags);
+  return usable ? position - static_cast<off_t>(offset) : -1;
 }
 
 void TTcpBlockingSocket::SendText(std::string_view text, bool more) {

@@ -99,6 +99,12 @@ class TTcpBlockingSocket {
   // send them in the same segments (MSG_MORE).
   int SendBytes(const void* buffer, int count, bool more = false);
   void SendText(std::string_view text, bool more = false);
+  // Sends count bytes of the open file fd, starting at offset, straight from
+  // the file's pages (sendfile) and without moving the file's own offset.
+  // Waits for room as SendBytes does. Returns the bytes sent: fewer when the
+  // socket failed (LastErrorCode) or the file ended early (LastErrorCode 0);
+  // -1 when the file cannot be sent this way (nothing sent, no error set).
+  std::int64_t SendFile(int fd, std::int64_t offset, std::int64_t count);
   int PendingBytes() const;
 
   int LastErrorCode() const { return lastError_; }

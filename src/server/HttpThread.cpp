@@ -422,16 +422,10 @@ void TTCPHttpThrd::SendResponse(const std::string& uri, bool withProtocol, int s
   if (download) {
     StatusFile = RootFolder + uri.substr(uri.find('?') + 1);
     Report("Downloading...");
-    const int fd = Actions.Download.get();
-    if (::lseek(fd, 0, SEEK_SET) != 0) throw std::runtime_error("download: cannot seek");
-    // 64 KiB read-and-send blocks: measured at least as fast over loopback
-    // as sendfile (bench/web_download.cpp, bench/web-bench.sh).
-    std::vector<char> block(TServerActions::kDownloadBlockSize);
-    while (const int n = Actions.ReadDownloadBlock(block.data())) {
-      Socket.SendBytes(block.data(), n);
-      // The peer is gone: the rest cannot be sent either.
-      if (Socket.LastErrorCode() != 0) break;
+    if (::lseek(Actions.Download.get(), 0, SEEK_SET) != 0) {
+      throw std::runtime_error("download: cannot seek");
     }
+    Actions.SendDownload(Socket);
   } else if (!ResponseBody.empty()) {
     Socket.SendBytes(ResponseBody.data(), static_cast<int>(ResponseBody.size()));
   }

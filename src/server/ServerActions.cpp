@@ -1,11 +1,11 @@
 // The router, the folder reader and the downloads.
 #include "server/ServerActions.h"
 
+#include "net/tcpsocket.h"
 #include "server/RequestText.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,19 +184,23 @@ int TServerActions::ReadDownloadBlock(char* buffer) {
   return got;
 }
 
-bool TServerActions::SendDownload(int socketFd) {
+bool TServerActions::SendDownload(TTcpBlockingSocket& socket) {
   if (!Download) return true;
   struct stat st {};
   if (fstat(Download.get(), &st) != 0) return false;
-  off_t position = lseek(Download.get(), 0, SEEK_CUR);
+  const off_t position = lseek(Download.get(), 0, SEEK_CUR);
   if (position < 0) return false;
-  while (position < st.st_size) {
-    const off_t left = st.st_size - position;
-    const size_t chunk = static_cast<size_t>(std::min<off_t>(left, off_t{1} << 30));
-    // sendfile advances position itself, not the file's offset.
-    const ssize_t n = sendfile(socketFd, Download.get(), &position, chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+  const std::int64_t left = std::max<std::int64_t>(0, st.st_size - position);
+  const std::int64_t sent = socket.SendFile(Download.get(), position, left);
+  if (sent >= 0) return sent == left && socket.LastErrorCode() == 0;
+  // Files sendfile cannot read go out in blocks.
+  std::vector<char> block(kDownloadBlockSize);
+  try {
+    while (const int n = ReadDownloadBlock(block.data())) {
+      if (socket.SendBytes(block.data(), n) != n || socket.LastErrorCode() != 0) return false;
+    }
+  } catch (const std::runtime_error&) {
+    return false;
   }
-  return lseek(Download.get(), position, SEEK_SET) == position;
+  return true;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class TTcpBlockingSocket;
+
 class TCacheObj;
 
 // The byte that plug-ins and the router hand back to the worker. A plug-in may
@@ -49,11 +51,11 @@ class TServerActions {
   // a whole block, or exactly the bytes that remain; returns the count. A read
   // that delivers less throws std::runtime_error.
   int ReadDownloadBlock(char* buffer);
-  // Sends the rest of Download, from its current offset, to a connected
-  // socket with sendfile; returns false when the socket failed. The worker
-  // sends blocks instead, measured at least as fast (bench/web_download.cpp
-  // compares the two).
-  bool SendDownload(int socketFd);
+  // Sends the rest of Download, from its current offset, to socket: straight
+  // from the file's pages where the file allows it, else in blocks read with
+  // ReadDownloadBlock. Returns false when the socket failed or the file ended
+  // early, so the peer did not get the whole file.
+  bool SendDownload(TTcpBlockingSocket& socket);
 
  private:
   std::string CacheFolder() const;

@@ -2,9 +2,11 @@
 // line-end conversion, limits, time-outs and the close sequence.
 #include "net/tcpsocket.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -343,6 +345,91 @@ TEST_F(SocketPair, SendTimeOutBoundsEachWaitNotTheWholeSend) {
   reader.join();
   EXPECT_EQ(big.size(), received.size());
   EXPECT_GT(took, 1000ms);  // else the case would not show anything
+}
+
+// An unlinked temporary file holding bytes.
+UniqueFd TemporaryFile(const std::string& bytes) {
+  char path[] = "/tmp/mirelo-sendfile-XXXXXX";
+  UniqueFd fd(::mkstemp(path));
+  ::unlink(path);
+  if (!fd.valid() ||
+      ::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+std::string PatternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 12));
+  return bytes;
+}
+
+TEST_F(SocketPair, SendFileSendsTheRangeToASlowReader) {
+  // Many pieces and many waits for room; the file's own offset stays put and
+  // the socket is blocking again afterwards.
+  const std::string bytes = PatternBytes(3 << 20);
+  UniqueFd file = TemporaryFile(bytes);
+  ASSERT_TRUE(file.valid());
+  ASSERT_EQ(5, ::lseek(file.get(), 5, SEEK_SET));
+  sock.SendTimeoutMs = 1000;
+  sock.SetSendBufferSize(kSmallBuffer);
+  ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
+  std::string received;
+  std::thread reader([&] {
+    char buf[65536];
+    for (;;) {
+      std::this_thread::sleep_for(1ms);
+      const ssize_t n = ::recv(peer.get(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      received.append(buf, static_cast<std::size_t>(n));
+    }
+  });
+  const std::int64_t count = static_cast<std::int64_t>(bytes.size()) - 1001;
+  EXPECT_EQ(count, sock.SendFile(file.get(), 1000, count));
+  EXPECT_EQ(0, sock.LastErrorCode());
+  EXPECT_EQ(5, ::lseek(file.get(), 0, SEEK_CUR));
+  EXPECT_EQ(0, ::fcntl(sock.Handle(), F_GETFL) & O_NONBLOCK);
+  sock.Close();
+  reader.join();
+  EXPECT_TRUE(received == bytes.substr(1000, static_cast<std::size_t>(count)));
+}
+
+TEST_F(SocketPair, SendFileStopsAtAPeerThatNeverReads) {
+  const std::string bytes = PatternBytes(64 << 20);
+  UniqueFd file = TemporaryFile(bytes);
+  ASSERT_TRUE(file.valid());
+  sock.SendTimeoutMs = 200;
+  const std::int64_t sent = sock.SendFile(file.get(), 0, static_cast<std::int64_t>(bytes.size()));
+  EXPECT_EQ(SocketError::TimedOut, sock.LastErrorCode());
+  ASSERT_GT(sent, 0);
+  ASSERT_LT(sent, static_cast<std::int64_t>(bytes.size()));
+  sock.Close();
+  const std::string received = PeerReadAll();
+  EXPECT_EQ(static_cast<std::size_t>(sent), received.size());
+  EXPECT_TRUE(bytes.compare(0, received.size(), received) == 0);
+}
+
+TEST_F(SocketPair, SendFileOfAShortFileOrAPipe) {
+  // A file shorter than asked for: what it has, and no error.
+  UniqueFd file = TemporaryFile("0123456789");
+  ASSERT_TRUE(file.valid());
+  sock.SendTimeoutMs = 1000;
+  EXPECT_EQ(7, sock.SendFile(file.get(), 3, 100));
+  EXPECT_EQ(0, sock.LastErrorCode());
+  // A pipe or a folder cannot be sent this way: -1, nothing sent, no error.
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  UniqueFd readEnd(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  ASSERT_EQ(3, ::write(writeEnd.get(), "abc", 3));
+  EXPECT_EQ(-1, sock.SendFile(readEnd.get(), 0, 3));
+  EXPECT_EQ(0, sock.LastErrorCode());
+  UniqueFd folder(::open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  EXPECT_EQ(-1, sock.SendFile(folder.get(), 0, 3));
+  EXPECT_EQ(0, sock.LastErrorCode());
+  sock.Close();
+  EXPECT_EQ("3456789", PeerReadAll());
 }
 
 TEST_F(SocketPair, AddressesAreNumeric) {

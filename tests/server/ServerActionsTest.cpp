@@ -2,6 +2,7 @@
 // real shared folder in a temporary directory.
 #include "ServerFixture.h"
 #include "imaging/CacheKeeper.h"
+#include "net/tcpsocket.h"
 #include "server/RequestText.h"
 #include "server/ServerActions.h"
 
@@ -180,7 +181,7 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   EXPECT_EQ('E', block[0]);
   EXPECT_EQ(0, actions.ReadDownloadBlock(block.data()));
 
-  // The same bytes through sendfile, from the start.
+  // The same bytes through the socket, from the start.
   ASSERT_EQ(0, lseek(actions.Download.get(), 0, SEEK_SET));
   int pair[2];
   ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
@@ -195,8 +196,11 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
       received.append(buf, static_cast<size_t>(n));
     }
   });
-  EXPECT_TRUE(actions.SendDownload(sender.get()));
-  sender.reset();
+  TTcpBlockingSocket socket;
+  socket.AdoptHandle(std::move(sender));
+  socket.SendTimeoutMs = 5000;
+  EXPECT_TRUE(actions.SendDownload(socket));
+  socket.Close();
   reader.join();
   EXPECT_EQ(big, received);
 
