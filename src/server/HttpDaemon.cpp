@@ -1,6 +1,8 @@
 // Listener thread and plug-in list on POSIX sockets and dlopen.
 #include "server/HttpDaemon.h"
 
+#include "server/FolderCache.h"
+
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/socket.h>
@@ -128,7 +130,8 @@ void TPluginList::RunBeforeDispatch(std::string& rootFolder, std::string& uri,
 
 TTCPHttpDaemon::TTCPHttpDaemon(const std::string& pluginFolder)
     : plugins_(std::make_shared<const TPluginList>(pluginFolder)),
-      registry_(std::make_shared<TWorkerRegistry>()) {}
+      registry_(std::make_shared<TWorkerRegistry>()),
+      listings_(std::make_shared<TFolderCache>()) {}
 
 TTCPHttpDaemon::~TTCPHttpDaemon() { Stop(); }
 
@@ -169,6 +172,7 @@ void TTCPHttpDaemon::AcceptLoop() {
   settings.TimeoutMs = TimeoutMs;
   settings.AllowUploads = AllowUploads;
   settings.Cache = Cache;
+  settings.Listings = listings_;
   settings.Registry = registry_;
   settings.HeadTimeLimitMs = HeadTimeLimitMs;
   while (!terminate_) {

@@ -104,6 +104,7 @@ class TTCPHttpDaemon {
   std::string Port = "3724";
   std::shared_ptr<const TPluginList> plugins_;
   std::shared_ptr<TWorkerRegistry> registry_;
+  std::shared_ptr<TFolderCache> listings_;
   std::thread thread_;
   std::atomic<bool> terminate_{false};
   bool listening_ = false;

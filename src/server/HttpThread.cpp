@@ -247,6 +247,7 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings)
   Actions.RootFolder = RootFolder;
   Actions.AllowUploads = settings.AllowUploads;
   Actions.Cache = settings.Cache;
+  Actions.Listings = std::move(settings.Listings);
 }
 
 TTCPHttpThrd::~TTCPHttpThrd() = default;

@@ -65,6 +65,7 @@ struct TWorkerSettings {
   int TimeoutMs = 12000;
   bool AllowUploads = false;
   TCacheObj* Cache = nullptr;
+  std::shared_ptr<TFolderCache> Listings;     // may be null: folders read every time
   std::shared_ptr<TWorkerRegistry> Registry;  // may be null: not counted
   int HeadTimeLimitMs = 60 * 1000;
 };

@@ -59,6 +59,27 @@ bool IsRegularFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+namespace {
+
+// Fills entry from the entry named name in folder dfd (links followed, and
+// a broken link described as itself); false when it is gone. type is the
+// folder's own word on it (DT_UNKNOWN when none).
+bool DescribeEntry(int dfd, const char* name, unsigned char type, TFolderEntry& entry) {
+  struct stat st {};
+  if (fstatat(dfd, name, &st, 0) != 0 && fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  entry.directory = S_ISDIR(st.st_mode);
+  entry.size = entry.directory ? 0 : static_cast<uint64_t>(st.st_size);
+  entry.mtime = st.st_mtime;
+  entry.regular = S_ISREG(st.st_mode);
+  entry.modified = st.st_mtim;
+  entry.ownedByFolder = type == DT_REG && entry.regular && st.st_nlink == 1;
+  return true;
+}
+
+}  // namespace
+
 void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
                 std::vector<TFolderEntry>& folders) {
   files.clear();
@@ -68,22 +89,17 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
   const int dfd = dirfd(dir.get());
   while (dirent* e = readdir(dir.get())) {
     if (e->d_name[0] == '.' && e->d_name[1] == '\0') continue;
-    struct stat st {};
-    if (fstatat(dfd, e->d_name, &st, 0) != 0 &&
-        fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;
-    }
     TFolderEntry entry;
+    if (!DescribeEntry(dfd, e->d_name, e->d_type, entry)) continue;
     entry.name = e->d_name;
-    entry.directory = S_ISDIR(st.st_mode);
-    entry.size = entry.directory ? 0 : static_cast<uint64_t>(st.st_size);
-    entry.mtime = st.st_mtime;
-    entry.regular = S_ISREG(st.st_mode);
-    entry.modified = st.st_mtim;
     (entry.directory ? folders : files).push_back(std::move(entry));
   }
   SortByName(files);
   SortByName(folders);
+}
+
+bool StatFolderEntry(const std::string& folder, TFolderEntry& entry) {
+  return DescribeEntry(AT_FDCWD, (folder + entry.name).c_str(), DT_UNKNOWN, entry);
 }
 
 bool TServerActions::HandleRequest(const std::string& uri, std::string& body,

@@ -14,6 +14,7 @@
 class TTcpBlockingSocket;
 
 class TCacheObj;
+class TFolderCache;
 
 // The byte that plug-ins and the router hand back to the worker. A plug-in may
 // set any value; one other than these makes the worker send its fallback page.
@@ -34,6 +35,8 @@ class TServerActions {
   bool AllowUploads = false;
   // The thumbnail cache shared by all connections (not owned).
   TCacheObj* Cache = nullptr;
+  // Listings shared by all connections; none: every listing reads its folder.
+  std::shared_ptr<TFolderCache> Listings;
 
   // Produces the response to a request: always sets mode to Text or Bytes,
   // and fills headers (emptied first) with the response header lines. Throws
@@ -75,6 +78,9 @@ struct TFolderEntry {
   std::string name;
   bool regular = false;         // a regular file (after following links)
   struct timespec modified {};  // mtime, to the nanosecond
+  // A regular file itself (no link) with no other name: every change to it
+  // is a change in its folder.
+  bool ownedByFolder = false;
 };
 
 // Lists folder (ending with "/"): "." is skipped, ".." kept; entries that
@@ -82,6 +88,9 @@ struct TFolderEntry {
 // both sorted by CompareNames. A folder that cannot be opened leaves both empty.
 void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
                 std::vector<TFolderEntry>& folders);
+// Looks at entry.name in folder (ending with "/") again, as ListFolder does,
+// and fills in the rest of entry; false when it is gone.
+bool StatFolderEntry(const std::string& folder, TFolderEntry& entry);
 
 // Whether name ends in one of the picture extensions the loader reads.
 bool IsPictureName(const std::string& name);

@@ -1,6 +1,7 @@
 // Bounds of the server against hostile or broken peers, in one place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ServerLimits {
@@ -27,5 +28,12 @@ inline constexpr int kExitWorkerWaitMs = 5000;
 // a thread that found no work within the idle time ends.
 inline constexpr int kMaxIdleWorkerThreads = 64;
 inline constexpr int kWorkerThreadIdleMs = 10 * 1000;
+
+// Folder listings kept for reuse: each is used for at most this long, and
+// sooner made again when its folder changes.
+inline constexpr int kListingMaxAgeMs = 1000;
+// At most this many listings, with at most this many entries in all, are kept.
+inline constexpr int kMaxKeptListings = 64;
+inline constexpr std::size_t kMaxKeptListingEntries = 200 * 1000;
 
 }  // namespace ServerLimits

@@ -3,12 +3,14 @@
 #include "server/ServerActions.h"
 
 #include "server/FindFile.h"
+#include "server/FolderCache.h"
 #include "server/PageAssets.h"
 #include "server/RequestText.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,11 +98,20 @@ std::string FileNamePart(const std::string& path) {
 
 bool TServerActions::BuildFolderPage(const std::string& folder, const std::string& rel,
                                      std::string& body) {
-  std::vector<TFolderEntry> files;
-  std::vector<TFolderEntry> folders;
   const TConfined cleaned = ConfinePath(RootFolder, folder);
   const std::string listed = WithSeparator(cleaned.path);
-  if (cleaned.accepted) ListFolder(listed, files, folders);
+  std::shared_ptr<const TFolderListing> listing;
+  if (!cleaned.accepted) {
+    listing = std::make_shared<const TFolderListing>();
+  } else if (Listings) {
+    listing = Listings->List(listed);
+  } else {
+    auto read = std::make_shared<TFolderListing>();
+    ListFolder(listed, read->files, read->folders);
+    listing = std::move(read);
+  }
+  const std::vector<TFolderEntry>& files = listing->files;
+  const std::vector<TFolderEntry>& folders = listing->folders;
 
   PageText page(6000 + 330 * (files.size() + folders.size()));
   page.Head(false);
