@@ -5,9 +5,15 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 
@@ -135,8 +141,22 @@ TTCPHttpDaemon::TTCPHttpDaemon(const std::string& pluginFolder)
 
 TTCPHttpDaemon::~TTCPHttpDaemon() { Stop(); }
 
+// What the accepting threads share; they may outlive the listener object.
+struct TTCPHttpDaemon::TAcceptors {
+  std::mutex mutex;
+  std::condition_variable changed;
+  // The listening handle, borrowed: used only inside accept, which a thread
+  // enters only while not stopping and counted in waiting.
+  int listenFd = -1;
+  bool stopping = false;
+  int waiting = 0;  // threads inside accept
+  int threads = 0;  // threads alive, waiting or serving
+  int maxThreads = 0;
+  TWorkerSettings settings;  // read-only once threads run
+};
+
 void TTCPHttpDaemon::Start() {
-  if (thread_.joinable()) return;
+  if (acceptors_) return;
   if (!RootFolder.empty() && RootFolder.back() != '/') RootFolder += '/';
   // Every IPv4 interface, with the handle made now so that port "0" binds a
   // free port. Address reuse lets a new listener bind the port while
@@ -146,26 +166,22 @@ void TTCPHttpDaemon::Start() {
   ListenSocket.OpenHandle();
   const int one = 1;
   ListenSocket.SetOption(SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // Connections are taken once their first bytes have arrived (or a peer
+  // that sends nothing has waited this long), so a thread that takes one
+  // can read the request at once instead of waiting for it.
+  const int deferSeconds = ServerLimits::kDeferAcceptSeconds;
+  ListenSocket.SetOption(IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
+  // A thread waiting in accept wakes this often to see whether it should end.
+  const timeval wake{0, ServerLimits::kListenerPollMs * 1000};
+  ListenSocket.SetOption(SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
   ListenSocket.Bind(BindAddress, Port);
   if (ListenSocket.LastErrorCode() == 0) ListenSocket.Listen();
   listenError_ = ListenSocket.LastErrorCode();
   listening_ = listenError_ == 0;
   boundPort_ = listening_ ? ListenSocket.LocalPort() : 0;
-  terminate_ = false;
-  thread_ = std::thread([this] { AcceptLoop(); });
-}
 
-void TTCPHttpDaemon::Stop() {
-  if (!thread_.joinable()) return;
-  terminate_ = true;
-  thread_.join();
-  ListenSocket.Close();
-  listening_ = false;
-}
-
-void TTCPHttpDaemon::AcceptLoop() {
-  using namespace std::chrono;
-  TWorkerSettings settings;
+  acceptors_ = std::make_shared<TAcceptors>();
+  TWorkerSettings& settings = acceptors_->settings;
   settings.RootFolder = RootFolder;
   settings.StatusCallback = StatusCallback;
   settings.Plugins = plugins_;
@@ -175,20 +191,85 @@ void TTCPHttpDaemon::AcceptLoop() {
   settings.Listings = listings_;
   settings.Registry = registry_;
   settings.HeadTimeLimitMs = HeadTimeLimitMs;
-  while (!terminate_) {
-    if (!listening_) {
-      std::this_thread::sleep_for(milliseconds(ServerLimits::kListenerPollMs));
-      continue;
-    }
-    // At the cap, leave new connections in the kernel's queue.
-    if (registry_->Running() >= MaxWorkers) {
-      registry_->WaitBelow(MaxWorkers, ServerLimits::kListenerPollMs);
-      continue;
-    }
-    if (!ListenSocket.WaitReadable(ServerLimits::kListenerPollMs)) continue;
-    UniqueFd connection = ListenSocket.Accept();
-    if (ListenSocket.LastErrorCode() != 0 || !connection.valid()) continue;
-    registry_->Enter();
-    TTCPHttpThrd::Start(std::move(connection), settings);
+  acceptors_->listenFd = ListenSocket.Handle();
+  acceptors_->maxThreads = std::max(MaxWorkers, 1);
+  if (!listening_) return;
+  acceptors_->threads = 1;
+  if (!StartAcceptor(acceptors_)) {
+    acceptors_->threads = 0;
+    listening_ = false;
   }
+}
+
+void TTCPHttpDaemon::Stop() {
+  if (!acceptors_) return;
+  {
+    std::unique_lock<std::mutex> lock(acceptors_->mutex);
+    acceptors_->stopping = true;
+    // Wakes the threads inside accept (it fails once the socket stops
+    // listening); the handle is closed only when none is left there.
+    ::shutdown(acceptors_->listenFd, SHUT_RD);
+    acceptors_->changed.wait(lock, [&] { return acceptors_->waiting == 0; });
+  }
+  acceptors_.reset();
+  ListenSocket.Close();
+  listening_ = false;
+}
+
+bool TTCPHttpDaemon::StartAcceptor(const std::shared_ptr<TAcceptors>& acceptors) {
+  try {
+    std::thread(RunAcceptor, acceptors).detach();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
+  using Clock = std::chrono::steady_clock;
+  // Connection threads ask for the highest priority the system allows.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -2);
+  auto idleSince = Clock::now();
+  std::unique_lock<std::mutex> lock(a->mutex);
+  while (!a->stopping) {
+    ++a->waiting;
+    lock.unlock();
+    UniqueFd connection(::accept4(a->listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    const int error = connection ? 0 : errno;
+    lock.lock();
+    --a->waiting;
+    if (a->stopping) a->changed.notify_all();
+    if (!connection) {
+      if (a->stopping) break;
+      if (error == EAGAIN || error == EWOULDBLOCK) {
+        // Nothing came: a thread that waited long enough ends, unless it is
+        // the last one waiting.
+        if (Clock::now() - idleSince >=
+                std::chrono::milliseconds(ServerLimits::kWorkerThreadIdleMs) &&
+            a->waiting > 0) {
+          break;
+        }
+      } else if (error != EINTR && error != ECONNABORTED) {
+        // Out of handles or memory: the queue is left alone for a moment.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ServerLimits::kAcceptRetryMs));
+        lock.lock();
+      }
+      continue;
+    }
+    // Somebody keeps accepting while this thread serves.
+    const bool another = a->waiting == 0 && a->threads < a->maxThreads;
+    if (another) ++a->threads;
+    lock.unlock();
+    if (another && !StartAcceptor(a)) {
+      std::lock_guard<std::mutex> undo(a->mutex);
+      --a->threads;
+    }
+    if (a->settings.Registry) a->settings.Registry->Enter();
+    TTCPHttpThrd::Serve(std::move(connection), a->settings);
+    idleSince = Clock::now();
+    lock.lock();
+    if (a->waiting >= ServerLimits::kMaxIdleWorkerThreads) break;
+  }
+  --a->threads;
 }

@@ -82,9 +82,18 @@ class TTCPHttpDaemon {
   void SetPort(const std::string& port) { Port = port; }
   const TPluginList& Plugins() const { return *plugins_; }
 
-  // Binds and listens (port "0" takes a free port), then runs the accept loop
-  // on the listener thread. A bind or listen failure is not fatal: the loop
-  // runs and accepts nothing (ListenError tells why).
+  // Binds and listens (port "0" takes a free port), then starts accepting. A
+  // bind or listen failure is not fatal: nothing is accepted (ListenError
+  // tells why).
+  //
+  // Accepting: the threads that serve connections accept them too, so a
+  // connection is served by the thread that took it, without a hand-over.
+  // Blocked in accept, they wait for the next connection (the kernel wakes
+  // one per connection); a thread that takes one while no other waits starts
+  // another first, up to MaxWorkers threads. A thread serves one connection at
+  // a time, so at the cap nobody accepts and new connections wait in the
+  // kernel's queue. Threads beyond kMaxIdleWorkerThreads waiting, or waiting
+  // longer than kWorkerThreadIdleMs while another waits too, end.
   void Start();
   void Stop();
 
@@ -98,15 +107,16 @@ class TTCPHttpDaemon {
   bool WaitForWorkers(int ms) { return registry_->WaitIdle(ms); }
 
  private:
-  void AcceptLoop();
+  struct TAcceptors;
+  static void RunAcceptor(std::shared_ptr<TAcceptors> acceptors);
+  static bool StartAcceptor(const std::shared_ptr<TAcceptors>& acceptors);
 
   TTcpBlockingSocket ListenSocket;
   std::string Port = "3724";
   std::shared_ptr<const TPluginList> plugins_;
   std::shared_ptr<TWorkerRegistry> registry_;
   std::shared_ptr<TFolderCache> listings_;
-  std::thread thread_;
-  std::atomic<bool> terminate_{false};
+  std::shared_ptr<TAcceptors> acceptors_;  // none: not started
   bool listening_ = false;
   int listenError_ = 0;
   int boundPort_ = 0;

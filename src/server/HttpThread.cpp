@@ -233,6 +233,17 @@ void TTCPHttpThrd::Start(UniqueFd connection, TWorkerSettings settings) {
   if (!started && registry) registry->Leave();
 }
 
+void TTCPHttpThrd::Serve(UniqueFd connection, TWorkerSettings settings) {
+  std::shared_ptr<TWorkerRegistry> registry = settings.Registry;
+  try {
+    std::unique_ptr<TTCPHttpThrd> worker(
+        new TTCPHttpThrd(std::move(connection), std::move(settings)));
+    worker->Run();
+  } catch (...) {
+  }
+  if (registry) registry->Leave();
+}
+
 TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings)
     : StatusCallback(std::move(settings.StatusCallback)),
       Plugins(std::move(settings.Plugins)),

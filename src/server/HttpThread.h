@@ -76,6 +76,10 @@ class TTCPHttpThrd {
   // it from now until it has freed everything. Never throws: when no thread
   // can be made the connection is closed at once.
   static void Start(UniqueFd connection, TWorkerSettings settings);
+  // The same on the calling thread: returns when the worker has freed
+  // everything and signed off in the registry (if any), which must count it
+  // already.
+  static void Serve(UniqueFd connection, TWorkerSettings settings);
 
   ~TTCPHttpThrd();
 

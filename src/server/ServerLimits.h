@@ -20,12 +20,16 @@ inline constexpr std::int64_t kMaxPlainBody = 16 * 1024 * 1024;
 inline constexpr int kMaxPlainBodyLines = 65536;
 // Most workers running at once; the listener stops accepting at the cap.
 inline constexpr int kMaxWorkers = 256;
-// The listener looks at its stop flag at least this often.
+// A thread waiting for a connection wakes at least this often.
 inline constexpr int kListenerPollMs = 250;
+// A connection that sends nothing is taken after about this long.
+inline constexpr int kDeferAcceptSeconds = 1;
+// After accept failed for want of handles or memory, the next try waits this long.
+inline constexpr int kAcceptRetryMs = 10;
 // How long a stopping program waits for running workers.
 inline constexpr int kExitWorkerWaitMs = 5000;
 // Threads that wait for the next connection once theirs is served, at most;
-// a thread that found no work within the idle time ends.
+// a thread that found no work within the idle time ends (one always waits).
 inline constexpr int kMaxIdleWorkerThreads = 64;
 inline constexpr int kWorkerThreadIdleMs = 10 * 1000;
 

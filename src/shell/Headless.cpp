@@ -19,12 +19,15 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -33,28 +36,106 @@ constexpr int kExitNotShared = 1;    // the folder is missing or the port cannot
 constexpr int kExitBadUsage = 2;     // an argument the program does not understand
 constexpr int kExitFolderInUse = 3;  // another process uses the working folder
 
-std::mutex& PrintLock() {
-  static std::mutex printLock;
-  return printLock;
+// Text for standard output, written by a thread of its own: a worker that
+// reports never waits for a write (nor for another worker's), and text that
+// arrives meanwhile leaves in one write, in the order it was handed in. Text
+// comes in runs when many connections are served: after a write the writer
+// looks again after a moment instead of being woken for every line.
+class TPrintQueue {
+ public:
+  ~TPrintQueue() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+  }
+
+  void Add(std::string text) {
+    bool wake = false;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!writer_.joinable()) writer_ = std::thread([this] { Write(); });
+      pending_ += text;
+      ++added_;
+      wake = asleep_;
+    }
+    if (wake) changed_.notify_all();
+  }
+
+  // Returns once everything added so far is written.
+  void Flush() {
+    std::unique_lock<std::mutex> hold(lock_);
+    const std::uint64_t target = added_;
+    ++flushing_;
+    changed_.notify_all();
+    changed_.wait(hold, [&] { return written_ >= target || !writer_.joinable(); });
+    --flushing_;
+  }
+
+ private:
+  static constexpr auto kLookAgain = std::chrono::milliseconds(10);
+
+  void Write() {
+    // Stop signals are for the main thread's wait.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::unique_lock<std::mutex> hold(lock_);
+    const auto ready = [&] { return !pending_.empty() || stopping_; };
+    for (;;) {
+      if (pending_.empty()) {
+        if (stopping_) return;
+        if (!changed_.wait_for(hold, kLookAgain, ready)) {
+          asleep_ = true;
+          changed_.wait(hold, ready);
+          asleep_ = false;
+        }
+        continue;
+      }
+      std::string text;
+      text.swap(pending_);
+      const std::uint64_t upTo = added_;
+      hold.unlock();
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::fflush(stdout);
+      hold.lock();
+      written_ = upTo;
+      if (flushing_ > 0) changed_.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string pending_;
+  std::uint64_t added_ = 0;
+  std::uint64_t written_ = 0;
+  int flushing_ = 0;     // callers waiting in Flush
+  bool asleep_ = false;  // the writer waits to be woken
+  bool stopping_ = false;
+  std::thread writer_;
+};
+
+TPrintQueue& Printer() {
+  static TPrintQueue printer;
+  return printer;
 }
 
+// One line, written before this returns.
 void PrintLine(const std::string& line) {
-  std::lock_guard<std::mutex> hold(PrintLock());
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  Printer().Add(line + "\n");
+  Printer().Flush();
 }
 
-// The lines of one log addition, in one write.
+// The lines of one log addition, together.
 void PrintLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) {
     text += line;
     text += '\n';
   }
-  std::lock_guard<std::mutex> hold(PrintLock());
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  Printer().Add(std::move(text));
 }
 
 // What the workers' status reports reach: the board and the log. Shared with
@@ -271,5 +352,6 @@ int RunHeadless(int argc, char** argv) {
   shell.CloseReports();
   if (!log.Save(logPath, &logError)) ShowError(logError);
   cache.reset();
+  Printer().Flush();
   return exitCode;
 }
