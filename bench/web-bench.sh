@@ -5,7 +5,8 @@
 #   nginx autoindex; one 20 KB picture vs nginx; a 2 GiB download vs nginx and
 #   lighttpd; a name search over 100,000 files vs find -iname.
 # Usage: bench/web-bench.sh [build folder]   (needs: scripts/install-deps.sh bench)
-# DURATION (seconds per wrk run, default 5) and BIG_MIB (default 2048) adjust it.
+# DURATION (seconds per wrk run, default 5), BIG_MIB (default 2048) and ROUNDS
+# (downloads per server, default 5) adjust it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -151,18 +152,28 @@ for c in 16 64; do
     "$(rps "$ours/pic/pic.jpg" "$c")" "$(rps "$nginx_url/pic/pic.jpg" "$c")"
 done
 
-speed() {  # url -> best MiB/s of three downloads, checking the size
-  local best=0 s size
-  for _ in 1 2 3; do
-    read -r s size < <(curl -fs -o /dev/null -w '%{speed_download} %{size_download}\n' "$1")
-    [ "$size" = $((big_mib * 1024 * 1024)) ] || { echo "short download from $1: $size" >&2; }
-    best=$(python3 -c "print(max($best, $s / 1048576))")
+# Loopback throughput swings widely from one transfer to the next (where the
+# scheduler puts sender and receiver), so the servers take turns, five rounds.
+rounds=${ROUNDS:-5}
+declare -A best=()
+declare -A all=()
+echo "== ${big_mib} MiB download, MiB/s (best of $rounds, the servers taking turns)"
+for _ in $(seq "$rounds"); do
+  for server in mirelo nginx lighttpd; do
+    case $server in
+      mirelo) url="$ours/download?big/big.bin" ;;
+      nginx) url="$nginx_url/big/big.bin" ;;
+      lighttpd) url="$lighttpd_url/big/big.bin" ;;
+    esac
+    read -r s size < <(curl -fs -o /dev/null -w '%{speed_download} %{size_download}\n' "$url")
+    [ "$size" = $((big_mib * 1024 * 1024)) ] || echo "short download from $url: $size" >&2
+    mib=$(python3 -c "print(round($s / 1048576))")
+    all[$server]="${all[$server]:-} $mib"
+    best[$server]=$(python3 -c "print(max(${best[$server]:-0}, $mib))")
   done
-  printf '%.0f' "$best"
-}
-echo "== ${big_mib} MiB download, MiB/s (best of 3)"
-printf '  mirelo %s   nginx %s   lighttpd %s\n' "$(speed "$ours/download?big/big.bin")" \
-  "$(speed "$nginx_url/big/big.bin")" "$(speed "$lighttpd_url/big/big.bin")"
+done
+printf '  mirelo %s   nginx %s   lighttpd %s\n' "${best[mirelo]}" "${best[nginx]}" "${best[lighttpd]}"
+printf '  each run: mirelo%s; nginx%s; lighttpd%s\n' "${all[mirelo]}" "${all[nginx]}" "${all[lighttpd]}"
 
 echo "== name search over 100,000 files, ms (median of 5, warm cache)"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

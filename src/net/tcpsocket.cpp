@@ -709,10 +709,14 @@ void TTcpBlockingSocket::SendText(std::string_view text, bool more) {
 void TTcpBlockingSocket::Close() {
   if (handle_.valid() && lastError_ == 0) {
     ::shutdown(handle_.get(), SHUT_WR);
-    if (!inputComplete_ || !pending_.empty() || PendingBytes() > 0)
+    bool unread = !pending_.empty() || PendingBytes() > 0;
+    if (!inputComplete_ || unread) {
       SleepMs(NetLimits::kClosePurgeDelayMs);
+      unread = true;  // late input is looked for below
+    }
     std::size_t purged = 0;
-    while ((!pending_.empty() || PendingBytes() > 0) && purged < NetLimits::kMaxClosePurgeBytes) {
+    while (unread && (!pending_.empty() || PendingBytes() > 0) &&
+           purged < NetLimits::kMaxClosePurgeBytes) {
       purged += ReceivePacket(0).size();
       if (lastError_ != 0) break;
     }

@@ -1,15 +1,16 @@
 // Connection worker: serves exactly one HTTP request on one accepted
 // connection, on a thread of its own, then closes the connection.
 //
-// Design. A worker owns itself: TTCPHttpThrd::Start makes it and hands it to a
-// detached thread (a waiting one of TWorkerPool, or a new one) that runs the
-// exchange, frees the worker (closing the connection and any open download)
-// and then signs off in its TWorkerRegistry. The registry is
-// how the listener counts running workers (it pauses at the cap) and how the
-// program waits for them before it exits. Workers share only read-only data
-// (the plug-in list) and the thumbnail cache, which has its own lock; the
-// status callback is called from the worker's thread, and the installer of
-// the callback decides how to reach its own thread.
+// Design. A worker owns itself: the listener's threads make one for every
+// connection they accept and run it (Serve); TTCPHttpThrd::Start hands it to
+// a detached thread instead (a waiting one of TWorkerPool, or a new one). The
+// thread runs the exchange, frees the worker (closing the connection and any
+// open download) and then signs off in its TWorkerRegistry. The registry is
+// how the program counts running workers and waits for them before it exits.
+// Workers share only read-only data (the plug-in list), the thumbnail cache
+// and the kept folder listings, which have their own locks; the status
+// callback is called from the worker's thread, and the installer of the
+// callback decides how to reach its own thread.
 //
 // Limits (ServerLimits.h): the request head must arrive within a time limit,
 // in lines of bounded length and number; a plain body is bounded; an upload is
