@@ -275,10 +275,17 @@ bool TTcpBlockingSocket::Resolve(const std::string& host, const std::string& por
   return true;
 }
 
-void TTcpBlockingSocket::RecordAddresses() {
+void TTcpBlockingSocket::LookUpLocal() const {
+  if (!localUnknown_) return;
+  localUnknown_ = false;
   localSize_ = sizeof local_;
   if (::getsockname(handle_.get(), reinterpret_cast<sockaddr*>(&local_), &localSize_) != 0)
     localSize_ = 0;
+}
+
+void TTcpBlockingSocket::RecordAddresses() {
+  localUnknown_ = true;
+  LookUpLocal();
   remoteSize_ = sizeof remote_;
   if (::getpeername(handle_.get(), reinterpret_cast<sockaddr*>(&remote_), &remoteSize_) != 0)
     remoteSize_ = 0;
@@ -344,12 +351,22 @@ UniqueFd TTcpBlockingSocket::Accept() {
   return UniqueFd(fd);
 }
 
-void TTcpBlockingSocket::AdoptHandle(UniqueFd handle) {
+void TTcpBlockingSocket::AdoptHandle(UniqueFd handle, const sockaddr_storage* peer,
+                                     socklen_t peerSize) {
   Close();
   handle_ = std::move(handle);
   lastError_ = 0;
-  RecordAddresses();
-  ipv6_ = localSize_ != 0 && local_.ss_family == AF_INET6;
+  if (peer && peerSize > 0 && peerSize <= sizeof remote_) {
+    remote_ = *peer;
+    remoteSize_ = peerSize;
+    localSize_ = 0;
+    localUnknown_ = true;
+    // Both ends of a connection are of one family.
+    ipv6_ = peer->ss_family == AF_INET6;
+  } else {
+    RecordAddresses();
+    ipv6_ = localSize_ != 0 && local_.ss_family == AF_INET6;
+  }
   familyBeforeHandle_ = Family;
   pending_.clear();
   lastCR_ = lastLF_ = false;
@@ -729,9 +746,16 @@ void TTcpBlockingSocket::Close() {
   lastCR_ = lastLF_ = false;
   inputComplete_ = false;
   ipv6_ = false;
+  localUnknown_ = false;
 }
 
 std::string TTcpBlockingSocket::RemoteAddress() const { return NumericHost(remote_, remoteSize_); }
-std::string TTcpBlockingSocket::LocalAddress() const { return NumericHost(local_, localSize_); }
+std::string TTcpBlockingSocket::LocalAddress() const {
+  LookUpLocal();
+  return NumericHost(local_, localSize_);
+}
 int TTcpBlockingSocket::RemotePort() const { return PortOf(remote_, remoteSize_); }
-int TTcpBlockingSocket::LocalPort() const { return PortOf(local_, localSize_); }
+int TTcpBlockingSocket::LocalPort() const {
+  LookUpLocal();
+  return PortOf(local_, localSize_);
+}

@@ -74,7 +74,9 @@ class TTcpBlockingSocket {
   bool WaitReadable(int milliseconds);
   // Takes one waiting connection; records its peer in this object.
   UniqueFd Accept();
-  void AdoptHandle(UniqueFd handle);
+  // peer: the connection's peer as accept gave it, which spares asking the
+  // system for it (the local address is then looked up when first asked for).
+  void AdoptHandle(UniqueFd handle, const sockaddr_storage* peer = nullptr, socklen_t peerSize = 0);
 
   // Client side.
   void Connect(const std::string& host, const std::string& port);
@@ -155,8 +157,10 @@ class TTcpBlockingSocket {
 
   UniqueFd handle_;
   TSocketFamily familyBeforeHandle_ = TSocketFamily::Any;
-  sockaddr_storage local_{};
-  socklen_t localSize_ = 0;
+  mutable sockaddr_storage local_{};
+  mutable socklen_t localSize_ = 0;
+  mutable bool localUnknown_ = false;  // local_ is to be looked up
+  void LookUpLocal() const;
   sockaddr_storage remote_{};
   socklen_t remoteSize_ = 0;
   bool ipv6_ = false;

@@ -234,7 +234,10 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
   while (!a->stopping) {
     ++a->waiting;
     lock.unlock();
-    UniqueFd connection(::accept4(a->listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    sockaddr_storage peer{};
+    socklen_t peerSize = sizeof peer;
+    UniqueFd connection(
+        ::accept4(a->listenFd, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC));
     const int error = connection ? 0 : errno;
     lock.lock();
     --a->waiting;
@@ -266,7 +269,7 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
       --a->threads;
     }
     if (a->settings.Registry) a->settings.Registry->Enter();
-    TTCPHttpThrd::Serve(std::move(connection), a->settings);
+    TTCPHttpThrd::Serve(std::move(connection), peer, peerSize, a->settings);
     idleSince = Clock::now();
     lock.lock();
     if (a->waiting >= ServerLimits::kMaxIdleWorkerThreads) break;

@@ -233,24 +233,26 @@ void TTCPHttpThrd::Start(UniqueFd connection, TWorkerSettings settings) {
   if (!started && registry) registry->Leave();
 }
 
-void TTCPHttpThrd::Serve(UniqueFd connection, TWorkerSettings settings) {
+void TTCPHttpThrd::Serve(UniqueFd connection, const sockaddr_storage& peer, socklen_t peerSize,
+                         TWorkerSettings settings) {
   std::shared_ptr<TWorkerRegistry> registry = settings.Registry;
   try {
     std::unique_ptr<TTCPHttpThrd> worker(
-        new TTCPHttpThrd(std::move(connection), std::move(settings)));
+        new TTCPHttpThrd(std::move(connection), std::move(settings), &peer, peerSize));
     worker->Run();
   } catch (...) {
   }
   if (registry) registry->Leave();
 }
 
-TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings)
+TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
+                           const sockaddr_storage* peer, socklen_t peerSize)
     : StatusCallback(std::move(settings.StatusCallback)),
       Plugins(std::move(settings.Plugins)),
       RootFolder(std::move(settings.RootFolder)),
       TimeoutMs(settings.TimeoutMs),
       HeadTimeLimitMs(settings.HeadTimeLimitMs) {
-  Socket.AdoptHandle(std::move(connection));
+  Socket.AdoptHandle(std::move(connection), peer, peerSize);
   // A peer that stops reading is dropped after the same time-out as one that
   // stops sending, so it cannot hold a worker.
   Socket.SendTimeoutMs = TimeoutMs;

@@ -80,12 +80,15 @@ class TTCPHttpThrd {
   // The same on the calling thread: returns when the worker has freed
   // everything and signed off in the registry (if any), which must count it
   // already.
-  static void Serve(UniqueFd connection, TWorkerSettings settings);
+  // peer: the connection's peer as accept gave it.
+  static void Serve(UniqueFd connection, const sockaddr_storage& peer, socklen_t peerSize,
+                    TWorkerSettings settings);
 
   ~TTCPHttpThrd();
 
  private:
-  TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings);
+  TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
+               const sockaddr_storage* peer = nullptr, socklen_t peerSize = 0);
   void Run();
   void Exchange();
   bool ReadHead(std::string& method, std::string& uri, std::string& protocol, bool& multipart);

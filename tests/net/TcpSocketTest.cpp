@@ -437,6 +437,19 @@ TEST_F(SocketPair, AddressesAreNumeric) {
   EXPECT_EQ("127.0.0.1", sock.LocalAddress());
   EXPECT_GT(sock.RemotePort(), 0);
   EXPECT_FALSE(sock.IsIPv6());
+  // The same connection adopted with the peer accept gave: the same answers,
+  // the local ones looked up when asked for.
+  sockaddr_storage peerAddress{};
+  socklen_t size = sizeof peerAddress;
+  ASSERT_EQ(0, ::getpeername(sock.Handle(), reinterpret_cast<sockaddr*>(&peerAddress), &size));
+  UniqueFd copy(::dup(sock.Handle()));
+  TTcpBlockingSocket adopted;
+  adopted.AdoptHandle(std::move(copy), &peerAddress, size);
+  EXPECT_EQ(sock.RemoteAddress(), adopted.RemoteAddress());
+  EXPECT_EQ(sock.RemotePort(), adopted.RemotePort());
+  EXPECT_EQ(sock.LocalAddress(), adopted.LocalAddress());
+  EXPECT_EQ(sock.LocalPort(), adopted.LocalPort());
+  EXPECT_FALSE(adopted.IsIPv6());
 }
 
 TEST(TcpSocket, LingerSecondsAreWholeSeconds) {
