@@ -409,19 +409,20 @@ int TTcpBlockingSocket::PendingBytes() const {
   return std::clamp(n, 0, NetLimits::kMaxPacket);
 }
 
-std::string TTcpBlockingSocket::RawReceive(int count) {
-  std::string data(static_cast<std::size_t>(count), '\0');
-  const ssize_t n = RetryEintr([&] { return ::recv(handle_.get(), data.data(), data.size(), 0); });
+bool TTcpBlockingSocket::ReceiveNow(std::string& out) {
+  // One packet's worth at most, as PendingBytes counts it.
+  thread_local char buffer[NetLimits::kMaxPacket];
+  const ssize_t n =
+      RetryEintr([&] { return ::recv(handle_.get(), buffer, sizeof buffer, MSG_DONTWAIT); });
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
   if (n < 0) {
     SetPlatformError(errno);
-    return {};
-  }
-  if (n == 0) {
+  } else if (n == 0) {
     lastError_ = SocketError::PeerClosed;
-    return {};
+  } else {
+    out.assign(buffer, static_cast<std::size_t>(n));
   }
-  data.resize(static_cast<std::size_t>(n));
-  return data;
+  return true;
 }
 
 bool TTcpBlockingSocket::WaitForData(int milliseconds) {
@@ -450,21 +451,10 @@ std::string TTcpBlockingSocket::ReceivePacket(int milliseconds) {
     lastError_ = SocketError::NotSocket;
     return {};
   } else {
-    // No yield before asking: on a busy machine a yield gives the processor
-    // away for a whole time slice per packet.
-    int n = PendingBytes();
-    if (n > 0) {
-      result = RawReceive(n);
-    } else if (WaitForData(milliseconds)) {
-      n = PendingBytes();
-      if (n == 0) {
-        // Readable with nothing to read: the peer closed (or the connection
-        // failed; the receive then says which).
-        result = RawReceive(1);
-        if (lastError_ == 0 && result.empty()) lastError_ = SocketError::PeerClosed;
-      } else {
-        result = RawReceive(n);
-      }
+    // What has arrived is taken at once; only an empty queue is waited on. No
+    // yield before asking: on a busy machine a yield gives the processor away
+    // for a whole time slice per packet.
+    while (!ReceiveNow(result) && WaitForData(milliseconds)) {
     }
   }
   if (ConvertLineEnd && !result.empty()) {

@@ -147,7 +147,9 @@ class TTcpBlockingSocket {
                sockaddr_storage& out, socklen_t& outSize);
   bool CreateHandle(int family);
   void RecordAddresses();
-  std::string RawReceive(int count);
+  // Takes what has arrived (at most kMaxPacket bytes) into out; false when
+  // nothing has. A closed or failed connection sets the error code.
+  bool ReceiveNow(std::string& out);
   // Waits until readable; false with the error code set on time-out/failure.
   bool WaitForData(int milliseconds);
   // Waits until a send has room; false with the error code set on
