@@ -1,4 +1,4 @@
-// Listener thread and plug-in list on POSIX sockets and dlopen.
+// Accepting threads and plug-in list on POSIX sockets and dlopen.
 #include "server/HttpDaemon.h"
 
 #include "server/FolderCache.h"
@@ -261,7 +261,7 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
       continue;
     }
     // Somebody keeps accepting while this thread serves.
-    const bool another = a->waiting == 0 && a->threads < a->maxThreads;
+    const bool another = a->waiting == 0 && a->threads < a->maxThreads && !a->stopping;
     if (another) ++a->threads;
     lock.unlock();
     if (another && !StartAcceptor(a)) {
