@@ -64,6 +64,11 @@ std::shared_ptr<const TFolderListing> TFolderCache::List(const std::string& fold
               std::chrono::milliseconds(ServerLimits::kListingMaxAgeMs)) {
         it->second.lastUse = ++uses_;
         kept = it->second.listing;
+      } else if (it->second.identity.device == identity.device &&
+                 it->second.identity.inode == identity.inode) {
+        // The same folder, changed or old: its watch stays for the new listing.
+        keptEntries_ -= it->second.listing->files.size() + it->second.listing->folders.size();
+        kept_.erase(it);
       } else {
         Drop(it);
       }
