@@ -479,29 +479,13 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
 
 std::vector<std::string> TCacheObj::GetThumbs(const std::vector<std::string>& sourcePaths,
                                               int threads) {
-  std::vector<std::string> result(sourcePaths.size());
-  std::vector<std::string> pictures;
-  std::vector<std::size_t> where;
-  std::vector<struct timespec> times;
+  // One look at each source: whether it is a regular file, and its time.
+  std::vector<struct timespec> times(sourcePaths.size(), timespec{0, -1});
   for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
-    const std::string& path = sourcePaths[i];
-    // One look at each source: whether it is a regular file, and its time.
     struct stat st {};
-    if (path.empty() || !StatRegular(path, st)) {
-      CheckFileExists(path);  // tells that it is missing
-      continue;
-    }
-    if (!IsSupportedPicture(path)) continue;
-    if (CacheFolder.empty() || !StorablePath(path)) continue;
-    pictures.push_back(path);
-    where.push_back(i);
-    times.push_back(st.st_mtim);
+    if (!sourcePaths[i].empty() && StatRegular(sourcePaths[i], st)) times[i] = st.st_mtim;
   }
-  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times);
-  for (std::size_t k = 0; k < found.size(); ++k) {
-    if (!found[k].name.empty()) result[where[k]] = CacheFolder + found[k].name;
-  }
-  return result;
+  return GetThumbsOfFiles(sourcePaths, times, threads);
 }
 
 std::vector<std::string> TCacheObj::GetThumbsOfFiles(

@@ -67,8 +67,7 @@ std::shared_ptr<const TFolderListing> TFolderCache::List(const std::string& fold
       } else if (it->second.identity.device == identity.device &&
                  it->second.identity.inode == identity.inode) {
         // The same folder, changed or old: its watch stays for the new listing.
-        keptEntries_ -= it->second.listing->files.size() + it->second.listing->folders.size();
-        kept_.erase(it);
+        Erase(it);
       } else {
         Drop(it);
       }
@@ -129,8 +128,7 @@ void TFolderCache::Keep(const std::string& folder, TKept kept) {
   }
   const auto old = kept_.find(folder);
   if (old != kept_.end()) {
-    keptEntries_ -= old->second.listing->files.size() + old->second.listing->folders.size();
-    kept_.erase(old);  // the same watch goes on
+    Erase(old);  // the same watch goes on
   }
   // Room by dropping the listings used longest ago.
   while (!kept_.empty() && (kept_.size() >= ServerLimits::kMaxKeptListings ||
@@ -140,8 +138,7 @@ void TFolderCache::Keep(const std::string& folder, TKept kept) {
       if (it->second.lastUse < oldest->second.lastUse) oldest = it;
     }
     if (oldest->second.watch == kept.watch) {
-      keptEntries_ -= oldest->second.listing->files.size() + oldest->second.listing->folders.size();
-      kept_.erase(oldest);  // the same folder by another path: its watch stays
+      Erase(oldest);  // the same folder by another path: its watch stays
     } else {
       Drop(oldest);
     }
@@ -156,10 +153,14 @@ std::uint64_t TFolderCache::Changes(int watch) const {
   return it == changes_.end() ? 0 : it->second;
 }
 
-void TFolderCache::Drop(std::unordered_map<std::string, TKept>::iterator it) {
-  const int watch = it->second.watch;
+TFolderCache::TKeptMap::iterator TFolderCache::Erase(TKeptMap::iterator it) {
   keptEntries_ -= it->second.listing->files.size() + it->second.listing->folders.size();
-  kept_.erase(it);
+  return kept_.erase(it);
+}
+
+void TFolderCache::Drop(TKeptMap::iterator it) {
+  const int watch = it->second.watch;
+  Erase(it);
   ReleaseWatch(watch);
 }
 
@@ -172,8 +173,7 @@ void TFolderCache::ReleaseWatch(int watch) {
 void TFolderCache::Forget(int watch, bool ended) {
   for (auto it = kept_.begin(); it != kept_.end();) {
     if (it->second.watch == watch) {
-      keptEntries_ -= it->second.listing->files.size() + it->second.listing->folders.size();
-      it = kept_.erase(it);
+      it = Erase(it);
     } else {
       ++it;
     }

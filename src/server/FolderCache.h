@@ -64,15 +64,18 @@ class TFolderCache {
   // Drops the listings kept under watch, and ends the watch unless it has
   // ended already. Caller holds mu_.
   void Forget(int watch, bool ended);
+  using TKeptMap = std::unordered_map<std::string, TKept>;
+  // Drops one listing; its watch stays. Caller holds mu_.
+  TKeptMap::iterator Erase(TKeptMap::iterator it);
   // Drops one listing, and its watch when no other listing uses it.
-  void Drop(std::unordered_map<std::string, TKept>::iterator it);  // caller holds mu_
-  void ReleaseWatch(int watch);  // ends watch unless a listing uses it; caller holds mu_
+  void Drop(TKeptMap::iterator it);  // caller holds mu_
+  void ReleaseWatch(int watch);      // ends watch unless a listing uses it; caller holds mu_
   void Keep(const std::string& folder, TKept kept);  // caller holds mu_
   std::uint64_t Changes(int watch) const;            // caller holds mu_
 
   mutable std::mutex mu_;
   UniqueFd notify_;
-  std::unordered_map<std::string, TKept> kept_;
+  TKeptMap kept_;
   std::size_t keptEntries_ = 0;
   // Events seen per watch, and events that touch every watch (overflow,
   // watches removed): a listing made while either moved is not kept.
