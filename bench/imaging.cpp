@@ -3,12 +3,12 @@
 // a cache lookup among 100,000 entries, and a batch of 50 photos on 1 and 2
 // threads. The test photos are made here (detailed synthetic pictures).
 // Prints a summary after the benchmarks, with the machine's load average.
+#include "base/Messages.h"
 #include "imaging/Bitmap.h"
 #include "imaging/CacheKeeper.h"
 #include "imaging/JpegImage.h"
 #include "imaging/OrvelGraphicLoader.h"
 #include "imaging/Resampler.h"
-#include "shell/Messages.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -7,6 +7,7 @@
 //                     [--upload-mib N ...]
 // --dir chooses the file system the uploads are written to (e.g. /dev/shm to
 // take the disk's write-back out of the figures).
+#include "base/StartUp.h"
 #include "server/HttpDaemon.h"
 
 #include <fcntl.h>
@@ -151,6 +152,7 @@ void FallbackRequests(int requests, int clients) {
     server.BindAddress = "127.0.0.1";
     server.SetPort("0");
     server.RootFolder = folder.string();
+    server.SystemFolder = SystemFolder();
     std::atomic<long> reports{0};
     server.StatusCallback = [&](const std::string&, const std::string&, const std::string&) {
       ++reports;

@@ -1,5 +1,6 @@
 // The listing of a 1,000-entry folder (200 pictures already in the cache) and
 // its parts, built in process: where a listing request spends its time.
+#include "base/StartUp.h"
 #include "imaging/CacheKeeper.h"
 #include "server/RequestText.h"
 #include "server/ServerActions.h"
@@ -57,6 +58,7 @@ Fixture& Shared() {
 void Route(Fixture& f, const char* uri) {
   TServerActions actions;
   actions.RootFolder = f.root;
+  actions.SystemFolder = SystemFolder();
   actions.Cache = f.cache.get();
   std::string body;
   std::vector<std::string> headers;

@@ -1,10 +1,10 @@
 // The folder chooser dialog and SelectFolder.
 #include "controls/OrvelSelectFolder.h"
 
+#include "base/OrvelTPU.h"
 #include "controls/AlignPanel.h"
 #include "controls/Confirm.h"
 #include "controls/OrvelSplitter.h"
-#include "shell/OrvelTPU.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The thumbnail cache: lists, index, pending thumbnails and the database files.
 #include "imaging/CacheKeeper.h"
 
+#include "base/IniFile.h"
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
 #include "imaging/Bitmap.h"
 #include "imaging/JpegImage.h"
 #include "imaging/OrvelGraphicLoader.h"
 #include "imaging/Resampler.h"
-#include "shell/IniFile.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
 
 #include <malloc.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include "imaging/JpegImage.h"
 
 #include "imaging/ImageLimits.h"
-#include "imaging/OrvelGraphicLoader.h"
+#include "imaging/PictureFiles.h"
 
 #include <jerror.h>
 #include <jpeglib.h>

@@ -8,6 +8,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/ImageLimits.h"
 #include "imaging/JpegImage.h"
+#include "imaging/PictureFiles.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,21 +25,6 @@ bool IsIco(const std::string& fileName);
 bool IsEmf(const std::string& fileName);
 // The pictures that get thumbnails and JPEG delivery: JPEG, BMP, GIF and PNG.
 bool IsSupportedPicture(const std::string& fileName);
-
-// True when fileName names a regular file (symbolic links followed). A folder,
-// FIFO, socket or device counts as a missing file.
-bool PictureFileExists(const std::string& fileName);
-// Reads a whole regular file into bytes without ever blocking on a FIFO or
-// device. Returns "File does not exist: <name>" for anything but a regular
-// file, or another error text; bytes is unchanged on failure.
-std::string ReadPictureFile(const std::string& fileName, std::string& bytes,
-                            std::size_t maxBytes = kMaxPictureFileBytes);
-// The same, reading at most the first maxBytes bytes of the file.
-std::string ReadPictureFileStart(const std::string& fileName, std::string& bytes,
-                                 std::size_t maxBytes);
-// Writes bytes to a temporary file beside fileName, then renames it over
-// fileName, so the target is never half written. Returns the error text.
-std::string WriteFileAtomically(const std::string& fileName, const std::string& bytes);
 
 // Load operations. The caller owns bitmap and jpeg. Missing files (anything
 // but a regular file) give "File does not exist: " and the name as passed;

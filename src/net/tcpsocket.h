@@ -2,8 +2,8 @@
 // numeric last-error code. One thread uses an object at a time.
 #pragma once
 
+#include "base/UniqueFd.h"
 #include "net/NetLimits.h"
-#include "net/UniqueFd.h"
 
 #include <sys/socket.h>
 

@@ -1,10 +1,10 @@
 // The public-network commands of the headless program.
 #include "network/HeadlessCommands.h"
 
+#include "base/Messages.h"
 #include "network/ExternalIP.h"
 #include "network/OrvelInternet.h"
 #include "network/Presence.h"
-#include "shell/Messages.h"
 
 #include <stdexcept>
 

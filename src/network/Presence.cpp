@@ -1,8 +1,8 @@
 // Presence registration with the tracker.
 #include "network/Presence.h"
 
+#include "base/OrvelTPU.h"
 #include "net/httpclient.h"
-#include "shell/OrvelTPU.h"
 
 #include <charconv>
 #include <cstdio>

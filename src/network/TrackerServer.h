@@ -4,7 +4,7 @@
 // and all of them share one TTrackerBook.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "network/TrackerBook.h"
 
 #include <atomic>

@@ -1,8 +1,8 @@
 // Recursive file search by wildcard mask.
 #include "server/FindFile.h"
 
-#include "net/UniqueFd.h"
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
+#include "base/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Folder listings kept between requests, dropped when their folder changes.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "server/ServerActions.h"
 
 #include <sys/types.h>

@@ -188,6 +188,7 @@ void TTCPHttpDaemon::Start() {
   acceptors_ = std::make_shared<TAcceptors>();
   TWorkerSettings& settings = acceptors_->settings;
   settings.RootFolder = RootFolder;
+  settings.SystemFolder = SystemFolder;
   settings.StatusCallback = StatusCallback;
   settings.Plugins = plugins_;
   settings.TimeoutMs = TimeoutMs;

@@ -70,6 +70,8 @@ class TTCPHttpDaemon {
 
   // Configuration, written before Start and only read afterwards.
   std::string RootFolder;  // the shared folder; "/" is appended at Start
+  // The program's pictures served in place of missing ones, ending in "/".
+  std::string SystemFolder;
   TStatusCallback StatusCallback;
   bool AllowUploads = false;
   int TimeoutMs = 12000;

@@ -258,6 +258,7 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
   Socket.SendTimeoutMs = TimeoutMs;
   Actions.Headers = &Headers;
   Actions.RootFolder = RootFolder;
+  Actions.SystemFolder = std::move(settings.SystemFolder);
   Actions.AllowUploads = settings.AllowUploads;
   Actions.Cache = settings.Cache;
   Actions.Listings = std::move(settings.Listings);

@@ -19,7 +19,7 @@
 // trace.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "net/tcpsocket.h"
 #include "server/ServerActions.h"
 
@@ -61,6 +61,9 @@ class TWorkerRegistry {
 // creation arguments.
 struct TWorkerSettings {
   std::string RootFolder;  // ends in "/" unless empty
+  // The program's pictures (the not-found picture, the listing's icons),
+  // ending in "/".
+  std::string SystemFolder;
   TStatusCallback StatusCallback;
   std::shared_ptr<const TPluginList> Plugins;  // may be null: no plug-ins
   int TimeoutMs = 12000;

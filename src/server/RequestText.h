@@ -3,8 +3,6 @@
 // and the size and time texts of the listing. Paths use "/" as separator.
 #pragma once
 
-#include "shell/StartUp.h"  // SystemFolder: the pictures served in place of missing ones
-
 #include <cstdint>
 #include <ctime>
 #include <string>

@@ -122,7 +122,7 @@ bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
   if (PosNoCase("SYSTEMIMG/", p) > 0) {
     mode = ResponseMode::Bytes;
     const bool folder = CompareNames(TextAfter("SYSTEMIMG/", p), "FOLDER.JPG") == 0;
-    return SendPicture(SystemFolder(), folder ? "mirelo folder.gif" : "mirelo file.gif", body);
+    return SendPicture(SystemFolder, folder ? "mirelo folder.gif" : "mirelo file.gif", body);
   }
   if (PosNoCase("TAMBNEIL/", p) > 0) {
     mode = ResponseMode::Bytes;
@@ -168,7 +168,7 @@ void TServerActions::OpenDownload(const std::string& base, const std::string& na
     shownName = FileNamePart(name);
   } else {
     // Missing, refused, a folder or not a regular file: the not-found picture.
-    path = SystemFolder() + "not found.jpg";
+    path = SystemFolder + "not found.jpg";
     shownName = "not found.jpg";
     fd = OpenRegularFile(path, size);
     if (!fd) {

@@ -3,7 +3,7 @@
 // thread only; the thumbnail cache is the one shared object it touches.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <cstdint>
 #include <ctime>
@@ -32,6 +32,9 @@ class TServerActions {
   UniqueFd Download;
   // The shared folder, ending in "/".
   std::string RootFolder;
+  // The program's pictures (the not-found picture and the listing's icons),
+  // ending in "/"; set by the caller.
+  std::string SystemFolder;
   bool AllowUploads = false;
   // The thumbnail cache shared by all connections (not owned).
   TCacheObj* Cache = nullptr;

@@ -13,7 +13,7 @@ bool TServerActions::SendPicture(const std::string& base, const std::string& nam
   const TConfined c = ConfinePath(base, base + name);
   // Only a regular file is a picture; anything else gets the not-found one.
   const std::string source =
-      c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder() + "not found.jpg";
+      c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder + "not found.jpg";
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
   LoadAsJpeg(source, image, error);

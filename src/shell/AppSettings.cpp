@@ -1,7 +1,7 @@
 // The settings record and its file.
 #include "shell/AppSettings.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 AppSettings DefaultSettings(const std::string& sharedFolderBase) {
   AppSettings s;

@@ -1,9 +1,9 @@
 // The window-independent steps of start-up.
 #include "shell/EntrySequence.h"
 
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 
 std::string WindowCaption() { return std::string(kApplicationTitle) + " v" + GetShortVersion(); }
 

@@ -3,6 +3,9 @@
 // steps (settings, sharing, log, cache), each of which saves what it holds.
 #include "shell/Headless.h"
 
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 #include "imaging/CacheKeeper.h"
 #include "network/HeadlessCommands.h"
 #include "server/HttpDaemon.h"
@@ -11,9 +14,6 @@
 #include "shell/EntrySequence.h"
 #include "shell/HeadlessOptions.h"
 #include "shell/LogFile.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
 #include "shell/StatusBoard.h"
 
 #include <pthread.h>
@@ -209,6 +209,7 @@ class HeadlessShell {
     std::string root = settings_.SharedFolder;
     if (root.back() != '/') root += '/';
     daemon_->RootFolder = root;
+    daemon_->SystemFolder = SystemFolder();
     {
       std::lock_guard<std::mutex> hold(reporting_->lock);
       reporting_->board.StartSharing();

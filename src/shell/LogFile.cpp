@@ -1,7 +1,7 @@
 // The log kept across runs.
 #include "shell/LogFile.h"
 
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 #include <sys/stat.h>
 

@@ -9,8 +9,5 @@ namespace ShellLimits {
 inline constexpr std::size_t kMaxLogLines = 100000;
 // Shortest user name accepted.
 inline constexpr std::size_t kUserNameMinLength = 7;
-// The computer name and logon name are cut to these lengths.
-inline constexpr std::size_t kComputerNameMax = 15;
-inline constexpr std::size_t kLogonNameMax = 253;
 
 }  // namespace ShellLimits

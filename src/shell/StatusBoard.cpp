@@ -1,7 +1,7 @@
 // The connection board and the address texts.
 #include "shell/StatusBoard.h"
 
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 std::string ConnectionLogLine(const TConn& entry) {
   std::string line = "IP: " + entry.PeerIp + "\t Op: " + entry.Operation;

@@ -1,6 +1,7 @@
 // Fuzzes the connection worker's request reader: every input is sent as one
 // connection's bytes (then end of stream) to a real worker with uploads on.
-#include "net/UniqueFd.h"
+#include "base/StartUp.h"
+#include "base/UniqueFd.h"
 #include "server/HttpThread.h"
 
 #include <fcntl.h>
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   UniqueFd client(pair[0]);
   TWorkerSettings settings;
   settings.RootFolder = setup.root;
+  settings.SystemFolder = SystemFolder();
   settings.TimeoutMs = 50;
   settings.AllowUploads = true;
   settings.Registry = setup.registry;

@@ -2,10 +2,10 @@
 // maintenance, the batch against single lookups, and concurrent lookups.
 #include "imaging/CacheKeeper.h"
 
+#include "base/IniFile.h"
+#include "base/Messages.h"
 #include "imaging/JpegImage.h"
 #include "imaging/LoaderFixtures.h"
-#include "shell/IniFile.h"
-#include "shell/Messages.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The headless program's network commands: the refusals, what they log and
 // the user table they print.
+#include "base/Messages.h"
 #include "network/HeadlessCommands.h"
 #include "network/Presence.h"
-#include "shell/Messages.h"
 #include "support/LoopbackServer.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // Listener over real loopback: port handling, stop and restart, a stop during
 // a running exchange, and the download block reader the worker streams with.
+#include "base/StartUp.h"
 #include "server/HttpDaemon.h"
 
 #include "ServerHarness.h"
@@ -45,6 +46,7 @@ TEST(HttpDaemon, StopFreesThePortAndANewListenerBindsItAgain) {
   second.BindAddress = "127.0.0.1";
   second.SetPort(std::to_string(port));
   second.RootFolder = root.Path().string();
+  second.SystemFolder = SystemFolder();
   second.Start();
   EXPECT_TRUE(second.Listening());
   EXPECT_EQ(port, second.BoundPort());

@@ -1,6 +1,7 @@
 // Tests of the router, the pages, the downloads and the picture route over a
 // real shared folder in a temporary directory.
 #include "ServerFixture.h"
+#include "base/StartUp.h"
 #include "imaging/CacheKeeper.h"
 #include "net/tcpsocket.h"
 #include "server/RequestText.h"
@@ -170,6 +171,7 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   WriteAll(root_ + "big.bin", big);
   TServerActions actions;
   actions.RootFolder = root_;
+  actions.SystemFolder = SystemFolder();
   std::string body;
   std::vector<std::string> headers;
   ResponseMode mode = ResponseMode::NotHandled;
@@ -218,6 +220,7 @@ TEST_F(Router, DownloadOverFourGibibytesReportsItsSize) {
   }
   TServerActions actions;
   actions.RootFolder = root_;
+  actions.SystemFolder = SystemFolder();
   std::string body;
   std::vector<std::string> headers;
   ResponseMode mode = ResponseMode::NotHandled;

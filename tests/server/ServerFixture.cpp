@@ -1,5 +1,6 @@
 // Helpers of the router tests.
 #include "ServerFixture.h"
+#include "base/StartUp.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,6 +90,7 @@ Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
                  const std::string& uri) {
   TServerActions actions;
   actions.RootFolder = root;
+  actions.SystemFolder = SystemFolder();
   actions.AllowUploads = allowUploads;
   actions.Cache = cache;
   Response r;

@@ -2,7 +2,8 @@
 // folder, and a raw-byte client that talks to it.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/StartUp.h"
+#include "base/UniqueFd.h"
 #include "server/HttpDaemon.h"
 #include "server/ServerActions.h"
 
@@ -62,6 +63,7 @@ class TServerHarness {
     daemon_.BindAddress = "127.0.0.1";
     daemon_.SetPort("0");
     daemon_.RootFolder = root_.Path().string();
+    daemon_.SystemFolder = SystemFolder();
     daemon_.TimeoutMs = 2000;
     daemon_.StatusCallback = [this](const std::string& peer, const std::string& op,
                                     const std::string& file) {
@@ -163,6 +165,7 @@ inline std::string FallbackPage(const std::string& uri) {
 inline std::string RouterPage(const TServerHarness& server, const std::string& uri) {
   TServerActions actions;
   actions.RootFolder = server.Root().Path().string() + "/";
+  actions.SystemFolder = SystemFolder();
   std::string body;
   std::vector<std::string> headers;
   ResponseMode mode = ResponseMode::NotHandled;

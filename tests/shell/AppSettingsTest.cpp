@@ -1,6 +1,6 @@
 // Tests of the INI file class and the settings record.
+#include "base/IniFile.h"
 #include "shell/AppSettings.h"
-#include "shell/IniFile.h"
 
 #include "TempFolder.h"
 

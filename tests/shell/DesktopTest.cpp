@@ -1,6 +1,6 @@
 // Tests of the desktop utilities: autostart entries, shortcuts, the registry
 // file, special folders, names, opening documents and the text routines.
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 #include "TempFolder.h"
 

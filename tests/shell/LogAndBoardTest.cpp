@@ -1,6 +1,6 @@
 // Tests of the log file and the connection board with its address texts.
+#include "base/OrvelTPU.h"
 #include "shell/LogFile.h"
-#include "shell/OrvelTPU.h"
 #include "shell/StatusBoard.h"
 
 #include "TempFolder.h"

@@ -1,6 +1,6 @@
 // Tests of the file utilities, the message boxes and the text routines.
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
 
 #include "TempFolder.h"
 

@@ -1,8 +1,8 @@
 // Tests of the start-up paths, version texts, locks and the entry steps.
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 #include "shell/EntrySequence.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
 
 #include "TempFolder.h"
 

@@ -2,10 +2,10 @@
 // sharing state, connection reports, closing.
 #include "WindowFixture.h"
 
+#include "base/IniFile.h"
 #include "controls/Decor.h"
 #include "imaging/CacheKeeper.h"
 #include "shell/AppSettings.h"
-#include "shell/IniFile.h"
 
 #include <QAction>
 #include <QCheckBox>

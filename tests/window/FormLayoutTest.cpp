@@ -2,8 +2,8 @@
 // only the controls.
 #include "shell/window/FormMain.h"
 
+#include "base/OrvelTPU.h"
 #include "controls/Decor.h"
-#include "shell/OrvelTPU.h"
 #include "shell/StatusBoard.h"
 #include "shell/window/ErrorDisplay.h"
 

@@ -2,7 +2,7 @@
 // the tracker on loopback; the window keeps painting while a step runs.
 #include "WindowFixture.h"
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "network/Presence.h"
 #include "network/TrackerServer.h"
 

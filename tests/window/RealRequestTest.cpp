@@ -2,7 +2,7 @@
 // and go, and the log gets one line per remaining entry at every report.
 #include "WindowFixture.h"
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <QAbstractItemModel>
 #include <QPlainTextEdit>

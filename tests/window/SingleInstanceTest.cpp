@@ -2,7 +2,7 @@
 // ends; SIGTERM closes the first through its normal closing sequence.
 #include "WindowFixture.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 #include "shell/window/WindowMain.h"
 
 #include <QLocalServer>

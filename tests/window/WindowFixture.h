@@ -3,10 +3,10 @@
 // box and the folder dialog answered by the test.
 #pragma once
 
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 #include "controls/OrvelSelectFolder.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
 #include "shell/window/ErrorDisplay.h"
 #include "shell/window/FormMain.h"
 

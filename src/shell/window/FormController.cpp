@@ -4,6 +4,9 @@
 // core's; this file maps them onto the controls.
 #include "shell/window/FormMain.h"
 
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 #include "controls/Decor.h"
 #include "controls/OrvelSelectFolder.h"
 #include "imaging/CacheKeeper.h"
@@ -13,9 +16,6 @@
 #include "network/UserSearch.h"
 #include "server/HttpDaemon.h"
 #include "shell/EntrySequence.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include <QAction>
@@ -304,6 +304,7 @@ void TFrmMain::StartSharing() {
   std::string folder = Std(edtDirectory->text());
   if (!folder.empty() && folder.back() != '/') folder += '/';
   daemon->RootFolder = folder;
+  daemon->SystemFolder = SystemFolder();
   if (!m_bindAddress.empty()) daemon->BindAddress = m_bindAddress;
   daemon->Start();
   d->daemon = std::move(daemon);

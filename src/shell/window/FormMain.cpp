@@ -2,11 +2,11 @@
 // nothing but the controls.
 #include "shell/window/FormMain.h"
 
+#include "base/StartUp.h"
 #include "controls/AlignPanel.h"
 #include "controls/Confirm.h"
 #include "controls/Decor.h"
 #include "controls/OrvelSplitter.h"
-#include "shell/StartUp.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include <QAction>

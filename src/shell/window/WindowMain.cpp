@@ -3,10 +3,10 @@
 // closing signals and the message loop.
 #include "shell/window/WindowMain.h"
 
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "base/StartUp.h"
 #include "shell/EntrySequence.h"
-#include "shell/Messages.h"
-#include "shell/OrvelTPU.h"
-#include "shell/StartUp.h"
 #include "shell/window/ErrorDisplay.h"
 #include "shell/window/FormMain.h"
 

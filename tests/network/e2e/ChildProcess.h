@@ -2,7 +2,7 @@
 // line by line; terminated and reaped when the object goes.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,7 +1,7 @@
 // Message boxes of the core routed to the installed display.
-#include "shell/Messages.h"
+#include "base/Messages.h"
 
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,7 +1,7 @@
 // INI file reading and atomic writing.
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 // Start-up paths, version texts, the beta marker and single-instance locks.
-#include "shell/StartUp.h"
+#include "base/StartUp.h"
 
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,10 +1,10 @@
 // Desktop and file utilities.
-#include "shell/OrvelTPU.h"
+#include "base/OrvelTPU.h"
 
-#include "net/UniqueFd.h"
-#include "shell/IniFile.h"
-#include "shell/Messages.h"
-#include "shell/ShellLimits.h"
+#include "base/BaseLimits.h"
+#include "base/IniFile.h"
+#include "base/Messages.h"
+#include "base/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -525,7 +525,7 @@ std::string GetComputerNameText() {
   if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return "";
   std::string name = buffer;
   name = name.substr(0, name.find('.'));
-  if (name.size() > ShellLimits::kComputerNameMax) name.resize(ShellLimits::kComputerNameMax);
+  if (name.size() > BaseLimits::kComputerNameMax) name.resize(BaseLimits::kComputerNameMax);
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
@@ -541,7 +541,7 @@ std::string GetLogonName() {
   if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
     name = found->pw_name;
   }
-  if (name.size() > ShellLimits::kLogonNameMax) name.resize(ShellLimits::kLogonNameMax);
+  if (name.size() > BaseLimits::kLogonNameMax) name.resize(BaseLimits::kLogonNameMax);
   auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; };
   size_t b = 0, e = name.size();
   while (b < e && trimmed(name[b])) ++b;

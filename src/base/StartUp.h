@@ -2,7 +2,7 @@
 // The paths are settled once, on the main thread, before anything reads them.
 #pragma once
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <memory>
 #include <string>
