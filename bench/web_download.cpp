@@ -1,8 +1,8 @@
-// How a download is best sent: 64 KiB read-and-send blocks (ReadDownloadBlock)
-// or sendfile in pieces (SendDownload), over a loopback TCP connection to a reader
+// How a download is best sent: 64 KiB read-and-send blocks (TFileRange::ReadBlock)
+// or sendfile in pieces (TFileRange::Send), over a loopback TCP connection to a reader
 // thread. The bytes on the wire are the same; only the speed differs.
 #include "net/tcpsocket.h"
-#include "server/ServerActions.h"
+#include "server/HttpResponse.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -80,17 +80,19 @@ struct Connection {
   }
 };
 
-void OpenFile(TServerActions& actions) {
-  actions.Download.reset(open(TestFile().c_str(), O_RDONLY | O_CLOEXEC));
+void OpenFile(TFileRange& range) {
+  range.File.reset(open(TestFile().c_str(), O_RDONLY | O_CLOEXEC));
+  range.Offset = 0;
+  range.Length = static_cast<std::int64_t>(kFileBytes);
 }
 
 void BM_DownloadBlocks64K(benchmark::State& state) {
   for (auto _ : state) {
-    TServerActions actions;
-    OpenFile(actions);
+    TFileRange range;
+    OpenFile(range);
     Connection c;
-    std::vector<char> block(TServerActions::kDownloadBlockSize);
-    while (const int n = actions.ReadDownloadBlock(block.data())) {
+    std::vector<char> block(TFileRange::kBlockSize);
+    while (const int n = range.ReadBlock(block.data())) {
       for (int sent = 0; sent < n;) {
         const ssize_t s = send(c.sender.get(), block.data() + sent, n - sent, MSG_NOSIGNAL);
         if (s <= 0) throw std::runtime_error("send");
@@ -105,13 +107,13 @@ BENCHMARK(BM_DownloadBlocks64K)->Unit(benchmark::kMillisecond)->UseRealTime()->M
 
 void BM_DownloadSendfile(benchmark::State& state) {
   for (auto _ : state) {
-    TServerActions actions;
-    OpenFile(actions);
+    TFileRange range;
+    OpenFile(range);
     Connection c;
     TTcpBlockingSocket socket;
     socket.AdoptHandle(std::move(c.sender));
     socket.SendTimeoutMs = 30000;  // as in the server: pieces on a non-blocking socket
-    if (!actions.SendDownload(socket)) state.SkipWithError("sendfile failed");
+    if (!range.Send(socket)) state.SkipWithError("sendfile failed");
     if (c.Finish(socket.Handle()) != kFileBytes) state.SkipWithError("short transfer");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));

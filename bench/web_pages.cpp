@@ -60,11 +60,8 @@ void Route(Fixture& f, const char* uri) {
   actions.RootFolder = f.root;
   actions.SystemFolder = SystemFolder();
   actions.Cache = f.cache.get();
-  std::string body;
-  std::vector<std::string> headers;
-  ResponseMode mode;
-  actions.HandleRequest(uri, body, headers, mode);
-  benchmark::DoNotOptimize(body.data());
+  const THttpResponse response = actions.HandleRequest(uri);
+  benchmark::DoNotOptimize(response.Body.data());
 }
 
 void BM_ListingPage(benchmark::State& state) {

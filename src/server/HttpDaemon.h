@@ -1,12 +1,11 @@
-// Listener thread and plug-in list: owns the server's TCP port, hands every
-// accepted connection to a new connection worker, and loads the plug-in
-// libraries that may take requests before the router.
+// Listener: owns the server's TCP port, serves every accepted connection with
+// a connection worker, and loads the plug-in libraries that may take requests
+// before the router.
 #pragma once
 
 #include "net/tcpsocket.h"
 #include "server/HttpThread.h"
-#include "server/MireloPlugin.h"
-#include "server/ServerActions.h"
+#include "server/PluginList.h"
 #include "server/ServerLimits.h"
 
 #include <atomic>
@@ -17,45 +16,6 @@
 #include <vector>
 
 class TCacheObj;
-
-// The plug-in libraries (*.so) of one folder that export "InitFSPlugin", in
-// name order. Read-only after construction, so workers may use it at once from
-// many threads; the libraries stay loaded until the list is destroyed, which
-// its owners (a shared_ptr held by the listener and every worker) arrange to
-// happen only after the last user.
-class TPluginList {
- public:
-  // Scans folder (ending in "/" or not). A file whose name does not end in
-  // ".so" exactly, that cannot be loaded, or that lacks "InitFSPlugin" is left
-  // out silently.
-  explicit TPluginList(const std::string& folder);
-  ~TPluginList();  // unloads, last loaded first
-  TPluginList(const TPluginList&) = delete;
-  TPluginList& operator=(const TPluginList&) = delete;
-
-  std::size_t Count() const { return libraries_.size(); }
-  // File names of the loaded plug-ins, in list order.
-  std::vector<std::string> Names() const;
-
-  // For every plug-in with "GetTab", in list order, calls addTab with it; the
-  // window makes the page, calls the function and places the control.
-  void AddTabs(const std::function<void(MireloGetTabFn getTab)>& addTab) const;
-
-  // Offers one request to the plug-ins with "BeforeDispatch", in list order,
-  // until one sets a mode other than NotHandled.
-  void RunBeforeDispatch(std::string& rootFolder, std::string& uri, std::string& response,
-                         std::vector<std::string>& headers, ResponseMode& mode,
-                         TTcpBlockingSocket& socket) const;
-
- private:
-  struct TLibrary {
-    std::string name;
-    void* handle;
-    MireloGetTabFn getTab;
-    MireloBeforeDispatchFn beforeDispatch;
-  };
-  std::vector<TLibrary> libraries_;
-};
 
 // The listener. Configure the public fields, then Start; Stop (or destruction)
 // ends the accept loop and frees the port at once. Running workers are not
@@ -123,6 +83,3 @@ class TTCPHttpDaemon {
   int listenError_ = 0;
   int boundPort_ = 0;
 };
-
-// The page control GetPageControl hands to plug-ins; the window sets it.
-void SetPageControl(void* pageControl);

@@ -1,30 +1,22 @@
 // Connection worker: request head, plain bodies, streamed uploads, dispatch to
-// plug-ins and router, the response, and the status reports.
+// plug-ins and router, the sending of their response, and the status reports.
 #include "server/HttpThread.h"
 
-#include "server/HttpDaemon.h"
-#include "server/RequestText.h"
+#include "server/HttpText.h"
+#include "server/PluginList.h"
 #include "server/ServerLimits.h"
-#include "server/WorkerPool.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
-#include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -169,10 +161,6 @@ class TUploadFile {
   bool committed_ = false;
 };
 
-const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 }  // namespace
 
 void TWorkerRegistry::Enter() {
@@ -203,36 +191,6 @@ bool TWorkerRegistry::WaitIdle(int ms) {
   return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return running_ == 0; });
 }
 
-namespace {
-
-// Threads are made once and serve one connection after another; each asks
-// for the highest priority the system allows when it is made.
-TWorkerPool& ConnectionThreads() {
-  static TWorkerPool pool(
-      ServerLimits::kMaxIdleWorkerThreads, ServerLimits::kWorkerThreadIdleMs,
-      [] { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -2); });
-  return pool;
-}
-
-}  // namespace
-
-void TTCPHttpThrd::Start(UniqueFd connection, TWorkerSettings settings) {
-  std::shared_ptr<TWorkerRegistry> registry = settings.Registry;
-  bool started = false;
-  try {
-    std::shared_ptr<TTCPHttpThrd> worker(
-        new TTCPHttpThrd(std::move(connection), std::move(settings)));
-    started = ConnectionThreads().Run([w = std::move(worker), registry]() mutable {
-      w->Run();
-      w.reset();  // closes the connection, frees everything
-      if (registry) registry->Leave();
-    });
-  } catch (...) {
-  }
-  // No thread: the worker (if made) is gone and its connection closed.
-  if (!started && registry) registry->Leave();
-}
-
 void TTCPHttpThrd::Serve(UniqueFd connection, const sockaddr_storage& peer, socklen_t peerSize,
                          TWorkerSettings settings) {
   std::shared_ptr<TWorkerRegistry> registry = settings.Registry;
@@ -256,7 +214,6 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
   // A peer that stops reading is dropped after the same time-out as one that
   // stops sending, so it cannot hold a worker.
   Socket.SendTimeoutMs = TimeoutMs;
-  Actions.Headers = &Headers;
   Actions.RootFolder = RootFolder;
   Actions.SystemFolder = std::move(settings.SystemFolder);
   Actions.AllowUploads = settings.AllowUploads;
@@ -347,9 +304,7 @@ void TTCPHttpThrd::Exchange() {
     Socket.InputComplete();
   }
 
-  ResponseBody.clear();
-  const int status = Dispatch(method, uri);
-  SendResponse(uri, !protocol.empty(), status);
+  SendResponse(Dispatch(method, uri), !protocol.empty());
 }
 
 bool TTCPHttpThrd::ReceiveUpload() {
@@ -382,159 +337,44 @@ bool TTCPHttpThrd::ReceiveUpload() {
   return linesRead;
 }
 
-int TTCPHttpThrd::Dispatch(const std::string& method, std::string uri) {
+THttpResponse TTCPHttpThrd::Dispatch(const std::string& method, std::string uri) {
   if (method != "GET" && method != "POST") {
-    Headers.clear();
-    return 504;
+    THttpResponse refused;
+    refused.Status = 504;
+    return refused;
   }
-  // The URI comes from the peer: escaped, so it cannot bring its own markup.
-  ResponseBody = "<html>\r\n<head></head>\r\n<body>\r\nRequest Uri: " + HtmlEscape(uri) +
-                 "\r\n<br>\r\nError!!!\r\n</body>\r\n</html>\r\n";
-  ResponseMode mode = ResponseMode::NotHandled;
-  std::string response;
-  if (Plugins) Plugins->RunBeforeDispatch(RootFolder, uri, response, Headers, mode, Socket);
-  if (mode == ResponseMode::NotHandled) {
-    response.clear();
-    Actions.HandleRequest(uri, response, Headers, mode);
+  if (Plugins) {
+    std::optional<THttpResponse> taken =
+        Plugins->RunBeforeDispatch(RootFolder, uri, Headers, Socket);
+    if (taken) return std::move(*taken);
   }
-  if (mode == ResponseMode::Text) {
-    if (IsCrLfText(response)) {
-      // Already lines ended by CR LF (the router's pages): splitting and
-      // joining again would give the same bytes.
-      ResponseBody = std::move(response);
-    } else {
-      ResponseBody.clear();
-      for (const auto& line : SplitTextLines(response)) {
-        ResponseBody += line;
-        ResponseBody += "\r\n";
-      }
-    }
-  } else if (mode == ResponseMode::Bytes) {
-    ResponseBody = std::move(response);
-  }
-  return 200;
+  return Actions.HandleRequest(uri, Headers);
 }
 
-void TTCPHttpThrd::SendResponse(const std::string& uri, bool withProtocol, int status) {
+void TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol) {
   // The status line and the header lines go out in one send.
-  std::string head = "HTTP/1.0 " + std::to_string(status) + "\r\n";
+  std::string head = "HTTP/1.0 " + std::to_string(response.Status) + "\r\n";
   if (withProtocol) {
-    Headers.push_back("Connection: close");
-    Headers.push_back("Date: " + FormatRfc822Date(std::time(nullptr)));
-    Headers.push_back("Server: Mirelo File Share");
-    Headers.emplace_back();
-    for (const auto& line : Headers) {
+    std::vector<std::string>& lines = response.Headers;
+    lines.push_back("Connection: close");
+    lines.push_back("Date: " + FormatRfc822Date(std::time(nullptr)));
+    lines.push_back("Server: Mirelo File Share");
+    lines.emplace_back();
+    for (const auto& line : lines) {
       head += line;
       head += "\r\n";
     }
   }
-  const bool download =
-      ToUpperAscii(uri).find("DOWNLOAD?") != std::string::npos && Actions.Download.valid();
   // The head waits for the start of the body, so both leave together.
-  Socket.SendText(head, download || !ResponseBody.empty());
+  Socket.SendText(head, response.HasBody());
   if (Socket.LastErrorCode() != 0) return;
 
-  if (download) {
-    StatusFile = RootFolder + uri.substr(uri.find('?') + 1);
+  if (response.Kind == THttpResponse::TBody::File) {
+    StatusFile = response.ReportName;
     Report("Downloading...");
-    if (::lseek(Actions.Download.get(), 0, SEEK_SET) != 0) {
-      throw std::runtime_error("download: cannot seek");
-    }
-    Actions.SendDownload(Socket);
-  } else if (!ResponseBody.empty()) {
-    Socket.SendBytes(ResponseBody.data(), static_cast<int>(ResponseBody.size()));
+    response.File.Send(Socket);
+  } else if (!response.Body.empty()) {
+    Socket.SendBytes(response.Body.data(), static_cast<int>(response.Body.size()));
   }
   Report("-1");
-}
-
-bool IsCrLfText(std::string_view text) {
-  const char* const p = text.data();
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-#ifdef __SSE2__
-    // Sixteen bytes at a time past those that are not CR, LF or zero.
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i zero = _mm_setzero_si128();
-    while (i + 16 <= n) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const int special = _mm_movemask_epi8(_mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, zero)));
-      if (special != 0) {
-        i += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(special)));
-        break;
-      }
-      i += 16;
-    }
-    if (i >= n) break;
-#endif
-    const char c = p[i];
-    if (c == '\0' || c == '\n') return false;
-    if (c == '\r') {
-      if (i + 1 >= n || p[i + 1] != '\n') return false;
-      ++i;
-    }
-    ++i;
-  }
-  return text.empty() || text.back() == '\n';
-}
-
-std::size_t CountTextLines(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
-  std::size_t count = 0;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    ++count;
-    const std::size_t q = text.find_first_of("\r\n", p);
-    if (q == std::string_view::npos) break;
-    p = (text[q] == '\r' && q + 1 < text.size() && text[q + 1] == '\n') ? q + 2 : q + 1;
-  }
-  return count;
-}
-
-std::vector<std::string> SplitTextLines(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
-  std::vector<std::string> lines;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    const std::size_t q = text.find_first_of("\r\n", p);
-    if (q == std::string_view::npos) {
-      lines.emplace_back(text.substr(p));
-      break;
-    }
-    lines.emplace_back(text.substr(p, q - p));
-    p = (text[q] == '\r' && q + 1 < text.size() && text[q + 1] == '\n') ? q + 2 : q + 1;
-  }
-  return lines;
-}
-
-std::string TimeZoneText(int offsetMinutes) {
-  const int a = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%02d%02d", offsetMinutes >= 0 ? '+' : '-', a / 60, a % 60);
-  return text;
-}
-
-std::string TimeZoneText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return TimeZoneText(static_cast<int>(local.tm_gmtoff / 60));
-}
-
-std::string FormatRfc822Date(const std::tm& local, int offsetMinutes) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %s", kDays[local.tm_wday % 7],
-                local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour,
-                local.tm_min, local.tm_sec, TimeZoneText(offsetMinutes).c_str());
-  return text;
-}
-
-std::string FormatRfc822Date(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
-  return FormatRfc822Date(local, static_cast<int>(local.tm_gmtoff / 60));
 }

@@ -1,26 +1,33 @@
 // Connection worker: serves exactly one HTTP request on one accepted
-// connection, on a thread of its own, then closes the connection.
+// connection, then closes it.
 //
-// Design. A worker owns itself: the listener's threads make one for every
-// connection they accept and run it (Serve); TTCPHttpThrd::Start hands it to
-// a detached thread instead (a waiting one of TWorkerPool, or a new one). The
-// thread runs the exchange, frees the worker (closing the connection and any
-// open download) and then signs off in its TWorkerRegistry. The registry is
+// Threads. The listener's accepting threads serve what they accept: Serve runs
+// the whole exchange on the calling thread (read the head and any body, offer
+// the request to the plug-ins, else the router, send the response value they
+// return, report) and returns once the worker has freed everything (the
+// connection, any open file) and signed off in its TWorkerRegistry, which is
 // how the program counts running workers and waits for them before it exits.
-// Workers share only read-only data (the plug-in list), the thumbnail cache
-// and the kept folder listings, which have their own locks; the status
-// callback is called from the worker's thread, and the installer of the
-// callback decides how to reach its own thread.
 //
-// Limits (ServerLimits.h): the request head must arrive within a time limit,
-// in lines of bounded length and number; a plain body is bounded; an upload is
-// written to a hidden temporary file as it arrives and renamed over the target
-// only when complete, so memory stays bounded and a cut-off upload leaves no
-// trace.
+// Locks. A worker holds none of its own. It shares only the plug-in list
+// (read-only), the thumbnail cache and the kept folder listings (each with its
+// own lock) and the registry. The status callback is called on the worker's
+// thread; whoever installs it decides how to reach its own thread.
+//
+// Limits (ServerLimits.h). The request head must arrive within a time limit,
+// in lines of bounded length and number; each wait for the peer, receiving or
+// sending, ends after the time-out; a plain body is bounded in bytes and
+// lines; an upload is written to a hidden temporary file as it arrives and
+// renamed to its target only when complete, so memory stays bounded.
+//
+// Failure. A malformed or cut-off request, a time-out or a failed send closes
+// the connection without (the rest of) a response; a cut-off upload leaves no
+// file. Any exception abandons the request the same way. Nothing is retried,
+// and other connections are not affected.
 #pragma once
 
 #include "base/UniqueFd.h"
 #include "net/tcpsocket.h"
+#include "server/HttpResponse.h"
 #include "server/ServerActions.h"
 
 #include <condition_variable>
@@ -76,28 +83,24 @@ struct TWorkerSettings {
 
 class TTCPHttpThrd {
  public:
-  // Starts a worker for one accepted connection. The registry (if any) counts
-  // it from now until it has freed everything. Never throws: when no thread
-  // can be made the connection is closed at once.
-  static void Start(UniqueFd connection, TWorkerSettings settings);
-  // The same on the calling thread: returns when the worker has freed
-  // everything and signed off in the registry (if any), which must count it
-  // already.
-  // peer: the connection's peer as accept gave it.
+  // Serves one accepted connection on the calling thread: returns when the
+  // worker has freed everything and signed off in the registry (if any),
+  // which must count it already. Never throws.
+  // peer: the connection's peer as accept gave it (peerSize 0: unknown).
   static void Serve(UniqueFd connection, const sockaddr_storage& peer, socklen_t peerSize,
                     TWorkerSettings settings);
 
   ~TTCPHttpThrd();
 
  private:
-  TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
-               const sockaddr_storage* peer = nullptr, socklen_t peerSize = 0);
+  TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings, const sockaddr_storage* peer,
+               socklen_t peerSize);
   void Run();
   void Exchange();
   bool ReadHead(std::string& method, std::string& uri, std::string& protocol, bool& multipart);
   bool ReceiveUpload();
-  int Dispatch(const std::string& method, std::string uri);
-  void SendResponse(const std::string& uri, bool withProtocol, int status);
+  THttpResponse Dispatch(const std::string& method, std::string uri);
+  void SendResponse(THttpResponse&& response, bool withProtocol);
   void Report(const std::string& operation);
 
   TTcpBlockingSocket Socket;
@@ -109,29 +112,10 @@ class TTCPHttpThrd {
   std::int64_t ContentLength = -1;
   std::string RootFolder;
   int TimeoutMs;
+  // The request's header lines, then (plain bodies) an empty line and the
+  // body's lines.
   std::vector<std::string> Headers;
   TServerActions Actions;
   std::string RequestBody;
-  std::string ResponseBody;
   int HeadTimeLimitMs;
 };
-
-// Splits text into lines as the response and form bodies are read: CR, LF and
-// CR LF each end a line, a zero byte ends the text, and a final line end adds
-// no empty line.
-std::vector<std::string> SplitTextLines(std::string_view text);
-// True when text is already lines each ended by CR LF, with no zero byte: its
-// split lines joined again with CR LF are the text itself.
-bool IsCrLfText(std::string_view text);
-// The number of lines SplitTextLines makes of text.
-std::size_t CountTextLines(std::string_view text);
-
-// "Tue, 5 Mar 2024 14:07:09 +0100": local date and time and the offset from
-// UTC in minutes (positive east of Greenwich).
-std::string FormatRfc822Date(const std::tm& local, int offsetMinutes);
-// The same for a moment, in the process's local time zone.
-std::string FormatRfc822Date(std::time_t when);
-// "+0100", "-0330": sign, then hours and minutes of the offset.
-std::string TimeZoneText(int offsetMinutes);
-// TimeZoneText of the current local offset.
-std::string TimeZoneText();

@@ -1,7 +1,6 @@
 // The router, the folder reader and the downloads.
 #include "server/ServerActions.h"
 
-#include "net/tcpsocket.h"
 #include "server/RequestText.h"
 
 #include <dirent.h>
@@ -102,41 +101,34 @@ bool StatFolderEntry(const std::string& folder, TFolderEntry& entry) {
   return DescribeEntry(AT_FDCWD, (folder + entry.name).c_str(), DT_UNKNOWN, entry);
 }
 
-bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
-                                   std::vector<std::string>& headers, ResponseMode& mode) {
-  body.clear();
-  headers.clear();
-  Headers = &headers;
+THttpResponse TServerActions::HandleRequest(const std::string& uri,
+                                            const std::vector<std::string>& requestHeaders,
+                                            bool* made) {
+  THttpResponse response;
+  bool done = false;
   const std::string p = uri == "/" ? std::string() : DecodeRequestPath(uri);
   const std::string f = JoinFolder(RootFolder, p);
 
   if (p.empty()) {
-    mode = ResponseMode::Text;
-    return BuildFolderPage(f, p, body);
-  }
-  if (PosNoCase("DOWNLOAD?", p) > 0) {
-    mode = ResponseMode::Bytes;
-    OpenDownload(RootFolder, TextAfter("DOWNLOAD?", p));
-    return false;
-  }
-  if (PosNoCase("SYSTEMIMG/", p) > 0) {
-    mode = ResponseMode::Bytes;
+    done = BuildFolderPage(f, p, response);
+  } else if (PosNoCase("DOWNLOAD?", p) > 0) {
+    response = OpenDownload(RootFolder, TextAfter("DOWNLOAD?", p), requestHeaders);
+    // Reported as the request named it.
+    response.ReportName = RootFolder + uri.substr(uri.find('?') + 1);
+  } else if (PosNoCase("SYSTEMIMG/", p) > 0) {
     const bool folder = CompareNames(TextAfter("SYSTEMIMG/", p), "FOLDER.JPG") == 0;
-    return SendPicture(SystemFolder, folder ? "mirelo folder.gif" : "mirelo file.gif", body);
-  }
-  if (PosNoCase("TAMBNEIL/", p) > 0) {
-    mode = ResponseMode::Bytes;
-    return SendPicture(CacheFolder(), TextAfter("TAMBNEIL/", p), body);
-  }
-  if (IsPictureName(p)) {
-    mode = ResponseMode::Bytes;
-    return SendPicture(RootFolder, p, body);
-  }
-  mode = ResponseMode::Text;
-  if (p == "UPLOADING") return BuildFolderPage(f, p, body);
-  if (PosNoCase("CMDUPLOADFILE", p) > 0) return BuildUploadPage(TextAfter("?", p), body);
-  if (PosNoCase("UPLOAD", p) > 0) return BuildFolderPage(f, p, body);
-  if (PosNoCase("SEARCH?", p) > 0) {
+    done = SendPicture(SystemFolder, folder ? "mirelo folder.gif" : "mirelo file.gif", response);
+  } else if (PosNoCase("TAMBNEIL/", p) > 0) {
+    done = SendPicture(CacheFolder(), TextAfter("TAMBNEIL/", p), response);
+  } else if (IsPictureName(p)) {
+    done = SendPicture(RootFolder, p, response);
+  } else if (p == "UPLOADING") {
+    done = BuildFolderPage(f, p, response);
+  } else if (PosNoCase("CMDUPLOADFILE", p) > 0) {
+    done = BuildUploadPage(TextAfter("?", p), response);
+  } else if (PosNoCase("UPLOAD", p) > 0) {
+    done = BuildFolderPage(f, p, response);
+  } else if (PosNoCase("SEARCH?", p) > 0) {
     const std::string q = TextAfter("SEARCH?", p);
     std::string text;
     std::string folder;
@@ -152,18 +144,23 @@ bool TServerActions::HandleRequest(const std::string& uri, std::string& body,
     } else {
       folder = q;
     }
-    return BuildSearchPage(text, folder, body);
+    done = BuildSearchPage(text, folder, response);
+  } else {
+    done = BuildFolderPage(f, p, response);
   }
-  return BuildFolderPage(f, p, body);
+  if (made) *made = done;
+  return response;
 }
 
-void TServerActions::OpenDownload(const std::string& base, const std::string& name) {
+THttpResponse TServerActions::OpenDownload(const std::string& base, const std::string& name,
+                                           const std::vector<std::string>& requestHeaders) {
   std::string path;
   std::string shownName;
   const TConfined c = ConfinePath(base, base + name);
   uint64_t size = 0;
   UniqueFd fd = c.accepted ? OpenRegularFile(c.path, size) : UniqueFd();
-  if (fd) {
+  const bool found = fd.valid();
+  if (found) {
     path = c.path;
     shownName = FileNamePart(name);
   } else {
@@ -175,48 +172,34 @@ void TServerActions::OpenDownload(const std::string& base, const std::string& na
       throw std::system_error(errno, std::generic_category(), "Cannot open file " + path);
     }
   }
-  Download = std::move(fd);
-  Headers->emplace_back("Content-type: application/force-download");
-  Headers->emplace_back("Content-Length: " + std::to_string(size));
-  Headers->emplace_back("Content-Disposition: attachment; filename=\"" + HeaderQuoted(shownName) +
-                        "\";");
-}
-
-int TServerActions::ReadDownloadBlock(char* buffer) {
-  if (!Download) throw std::runtime_error("no download is open");
-  struct stat st {};
-  if (fstat(Download.get(), &st) != 0) throw std::runtime_error("download: cannot stat");
-  const off_t position = lseek(Download.get(), 0, SEEK_CUR);
-  if (position < 0) throw std::runtime_error("download: cannot seek");
-  const off_t left = std::max<off_t>(0, st.st_size - position);
-  const int want = static_cast<int>(std::min<off_t>(left, kDownloadBlockSize));
-  int got = 0;
-  while (got < want) {
-    const ssize_t n = read(Download.get(), buffer + got, static_cast<size_t>(want - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("download: short read");
-    got += static_cast<int>(n);
+  const std::int64_t total = static_cast<std::int64_t>(size);
+  // A found file may be asked for in part; the not-found picture goes whole.
+  const TByteRange range = found ? RequestedRange(requestHeaders, total) : TByteRange{};
+  THttpResponse response;
+  if (range.Kind == TByteRange::TKind::Unsatisfiable) {
+    response.Status = 416;
+    response.Kind = THttpResponse::TBody::Bytes;
+    response.Headers.emplace_back("Content-Length: 0");
+    response.Headers.emplace_back("Content-Range: bytes */" + std::to_string(total));
+    return response;
   }
-  return got;
-}
-
-bool TServerActions::SendDownload(TTcpBlockingSocket& socket) {
-  if (!Download) return true;
-  struct stat st {};
-  if (fstat(Download.get(), &st) != 0) return false;
-  const off_t position = lseek(Download.get(), 0, SEEK_CUR);
-  if (position < 0) return false;
-  const std::int64_t left = std::max<std::int64_t>(0, st.st_size - position);
-  const std::int64_t sent = socket.SendFile(Download.get(), position, left);
-  if (sent >= 0) return sent == left && socket.LastErrorCode() == 0;
-  // Files sendfile cannot read go out in blocks.
-  std::vector<char> block(kDownloadBlockSize);
-  try {
-    while (const int n = ReadDownloadBlock(block.data())) {
-      if (socket.SendBytes(block.data(), n) != n || socket.LastErrorCode() != 0) return false;
-    }
-  } catch (const std::runtime_error&) {
-    return false;
+  response.Kind = THttpResponse::TBody::File;
+  response.File.File = std::move(fd);
+  response.File.Offset = 0;
+  response.File.Length = total;
+  response.Headers.emplace_back("Content-type: application/force-download");
+  if (range.Kind == TByteRange::TKind::Part) {
+    response.Status = 206;
+    response.File.Offset = range.First;
+    response.File.Length = range.Length;
+    response.Headers.emplace_back("Content-Length: " + std::to_string(range.Length));
+    response.Headers.emplace_back("Content-Range: bytes " + std::to_string(range.First) + "-" +
+                                  std::to_string(range.First + range.Length - 1) + "/" +
+                                  std::to_string(total));
+  } else {
+    response.Headers.emplace_back("Content-Length: " + std::to_string(size));
   }
-  return true;
+  response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
+                                HeaderQuoted(shownName) + "\";");
+  return response;
 }

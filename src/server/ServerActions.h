@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/UniqueFd.h"
+#include "server/HttpResponse.h"
 
 #include <cstdint>
 #include <ctime>
@@ -11,25 +12,11 @@
 #include <string>
 #include <vector>
 
-class TTcpBlockingSocket;
-
 class TCacheObj;
 class TFolderCache;
 
-// The byte that plug-ins and the router hand back to the worker. A plug-in may
-// set any value; one other than these makes the worker send its fallback page.
-enum class ResponseMode : std::int8_t { Text = 0, Bytes = 1, NotHandled = -1 };
-
 class TServerActions {
  public:
-  // Block size of ReadDownloadBlock.
-  static constexpr int kDownloadBlockSize = 65536;
-
-  // The worker's header list (borrowed); set by HandleRequest on every call.
-  std::vector<std::string>* Headers = nullptr;
-  // The file a download action opened (a regular file, read-only); closed
-  // with this object. The worker sends it from its current offset.
-  UniqueFd Download;
   // The shared folder, ending in "/".
   std::string RootFolder;
   // The program's pictures (the not-found picture and the listing's icons),
@@ -41,29 +28,24 @@ class TServerActions {
   // Listings shared by all connections; none: every listing reads its folder.
   std::shared_ptr<TFolderCache> Listings;
 
-  // Produces the response to a request: always sets mode to Text or Bytes,
-  // and fills headers (emptied first) with the response header lines. Throws
-  // on a malformed percent escape (the request is then abandoned).
-  bool HandleRequest(const std::string& uri, std::string& response,
-                     std::vector<std::string>& headers, ResponseMode& mode);
-
-  bool BuildFolderPage(const std::string& folder, const std::string& rel, std::string& body);
-  void OpenDownload(const std::string& base, const std::string& name);
-  bool SendPicture(const std::string& base, const std::string& name, std::string& body);
-  bool BuildSearchPage(const std::string& searchText, const std::string& rel, std::string& body);
-  bool BuildUploadPage(const std::string& rel, std::string& body);
-
-  // Reads the next block of Download into buffer (kDownloadBlockSize bytes):
-  // a whole block, or exactly the bytes that remain; returns the count. A read
-  // that delivers less throws std::runtime_error.
-  int ReadDownloadBlock(char* buffer);
-  // Sends the rest of Download, from its current offset, to socket: straight
-  // from the file's pages where the file allows it, else in blocks read with
-  // ReadDownloadBlock. Returns false when the socket failed or the file ended
-  // early, so the peer did not get the whole file.
-  bool SendDownload(TTcpBlockingSocket& socket);
+  // The response to a request for uri: a page, a picture or a file. Of the
+  // request's header lines (up to the first empty line) only Range is read,
+  // by a download. made (if given) tells whether the page or picture was made
+  // (a download: false). Throws on a malformed percent escape (the request is
+  // then abandoned).
+  THttpResponse HandleRequest(const std::string& uri,
+                              const std::vector<std::string>& requestHeaders = {},
+                              bool* made = nullptr);
 
  private:
+  bool BuildFolderPage(const std::string& folder, const std::string& rel, THttpResponse& response);
+  THttpResponse OpenDownload(const std::string& base, const std::string& name,
+                             const std::vector<std::string>& requestHeaders);
+  bool SendPicture(const std::string& base, const std::string& name, THttpResponse& response);
+  bool BuildSearchPage(const std::string& searchText, const std::string& rel,
+                       THttpResponse& response);
+  bool BuildUploadPage(const std::string& rel, THttpResponse& response);
+
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);

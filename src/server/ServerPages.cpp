@@ -97,7 +97,7 @@ std::string FileNamePart(const std::string& path) {
 }  // namespace
 
 bool TServerActions::BuildFolderPage(const std::string& folder, const std::string& rel,
-                                     std::string& body) {
+                                     THttpResponse& response) {
   const TConfined cleaned = ConfinePath(RootFolder, folder);
   const std::string listed = WithSeparator(cleaned.path);
   std::shared_ptr<const TFolderListing> listing;
@@ -241,12 +241,12 @@ bool TServerActions::BuildFolderPage(const std::string& folder, const std::strin
       .End();
   page.Line("</form>");
   page.Line("</body></html>");
-  page.Finish(body, *Headers);
+  page.Finish(response.Body, response.Headers);
   return true;
 }
 
 bool TServerActions::BuildSearchPage(const std::string& searchText, const std::string& rel,
-                                     std::string& body) {
+                                     THttpResponse& response) {
   PageText page(8000);
   page.Head(false);
   const std::string p = ToUrlSlashes(rel);
@@ -319,11 +319,11 @@ bool TServerActions::BuildSearchPage(const std::string& searchText, const std::s
   page.Line("</table>");
   page.Line("</form>");
   page.Line("</body></html>");
-  page.Finish(body, *Headers);
+  page.Finish(response.Body, response.Headers);
   return true;
 }
 
-bool TServerActions::BuildUploadPage(const std::string& rel, std::string& body) {
+bool TServerActions::BuildUploadPage(const std::string& rel, THttpResponse& response) {
   if (!AllowUploads) return false;
   PageText page(9000);
   page.Head(true);
@@ -355,6 +355,6 @@ bool TServerActions::BuildUploadPage(const std::string& rel, std::string& body) 
   page.Line("</form>");
   page.Line("<div><span id=\"r\">0</span></div>");
   page.Line("</body></html>");
-  page.Finish(body, *Headers);
+  page.Finish(response.Body, response.Headers);
   return true;
 }

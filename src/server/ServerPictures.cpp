@@ -9,7 +9,7 @@
 bool IsPictureName(const std::string& name) { return IsSupportedPicture(name); }
 
 bool TServerActions::SendPicture(const std::string& base, const std::string& name,
-                                 std::string& body) {
+                                 THttpResponse& response) {
   const TConfined c = ConfinePath(base, base + name);
   // Only a regular file is a picture; anything else gets the not-found one.
   const std::string source =
@@ -17,13 +17,12 @@ bool TServerActions::SendPicture(const std::string& base, const std::string& nam
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
   LoadAsJpeg(source, image, error);
-  body = image.Empty() ? std::string() : image.SaveToBytes();
-  Headers->clear();
-  Headers->emplace_back("Content-type: image/jpeg");
-  Headers->emplace_back("Content-Length: " + std::to_string(body.size()));
-  Headers->emplace_back("Content-Disposition: attachment; filename=\"" + HeaderQuoted(name) +
-                        "\";");
-  return !body.empty();
+  response = THttpResponse::Raw(image.Empty() ? std::string() : image.SaveToBytes());
+  response.Headers.emplace_back("Content-type: image/jpeg");
+  response.Headers.emplace_back("Content-Length: " + std::to_string(response.Body.size()));
+  response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
+                                HeaderQuoted(name) + "\";");
+  return !response.Body.empty();
 }
 
 std::string TServerActions::CacheFolder() const {

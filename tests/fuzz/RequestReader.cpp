@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -47,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.Registry = setup.registry;
   settings.HeadTimeLimitMs = 2000;
   setup.registry->Enter();
-  TTCPHttpThrd::Start(UniqueFd(pair[1]), settings);
+  std::thread worker([connection = UniqueFd(pair[1]), settings = std::move(settings)]() mutable {
+    TTCPHttpThrd::Serve(std::move(connection), sockaddr_storage{}, 0, std::move(settings));
+  });
 
   // Send everything while draining the reply, then end the stream and read
   // the rest until the worker closes.
@@ -75,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   client.reset();
   if (!setup.registry->WaitIdle(10000)) std::abort();  // a worker that never ends
+  worker.join();
   // Uploads land in the shared folder; start every input from an empty one.
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(setup.root, ec)) fs::remove_all(e.path(), ec);

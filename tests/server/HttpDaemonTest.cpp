@@ -87,12 +87,13 @@ class DownloadBlocks : public ::testing::Test {
  protected:
   TTempFolder folder;
 
-  TServerActions Open(std::size_t size) {
+  TFileRange Open(std::size_t size) {
     const auto path = folder.Path() / "file.bin";
     std::ofstream(path, std::ios::binary) << std::string(size, 'd');
-    TServerActions actions;
-    actions.Download.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return actions;
+    TFileRange range;
+    range.File.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    range.Length = static_cast<std::int64_t>(size);
+    return range;
   }
 };
 
@@ -104,16 +105,16 @@ TEST_F(DownloadBlocks, WholeBlocksThenTheRest) {
   const Case cases[] = {{0, {0}}, {1, {1, 0}}, {65536, {65536, 0}}, {65537, {65536, 1, 0}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
-    TServerActions actions = Open(c.size);
-    std::vector<char> buffer(TServerActions::kDownloadBlockSize);
-    for (int expected : c.blocks) EXPECT_EQ(expected, actions.ReadDownloadBlock(buffer.data()));
+    TFileRange range = Open(c.size);
+    std::vector<char> buffer(TFileRange::kBlockSize);
+    for (int expected : c.blocks) EXPECT_EQ(expected, range.ReadBlock(buffer.data()));
   }
 }
 
 TEST_F(DownloadBlocks, ReadWithoutAFileFails) {
-  TServerActions actions;
-  std::vector<char> buffer(TServerActions::kDownloadBlockSize);
-  EXPECT_THROW(actions.ReadDownloadBlock(buffer.data()), std::runtime_error);
+  TFileRange range;
+  std::vector<char> buffer(TFileRange::kBlockSize);
+  EXPECT_THROW(range.ReadBlock(buffer.data()), std::runtime_error);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Connection worker over real loopback connections: the exchange, its
 // failures, uploads, the response modes, the bounds against hostile peers and
 // the date texts.
+#include "server/HttpText.h"
 #include "server/HttpThread.h"
 
 #include "ServerHarness.h"

@@ -57,7 +57,8 @@ class Router : public ::testing::Test {
 };
 
 bool IsListing(const Response& r) {
-  return r.mode == ResponseMode::Text && r.Header("Content-type: ") == "Text/Html; charset=UTF-8" &&
+  return r.kind == THttpResponse::TBody::Text &&
+         r.Header("Content-type: ") == "Text/Html; charset=UTF-8" &&
          r.body.find("<td align=\"center\" width=\"408\">File name</td>") != std::string::npos;
 }
 
@@ -102,7 +103,7 @@ TEST_F(Router, PicksTheActionByMarker) {
         EXPECT_TRUE(r.result);
         break;
       case Download:
-        EXPECT_EQ(ResponseMode::Bytes, r.mode);
+        EXPECT_EQ(THttpResponse::TBody::File, r.kind);
         EXPECT_TRUE(r.body.empty());
         EXPECT_FALSE(r.result);
         ASSERT_TRUE(r.hasDownload);
@@ -112,7 +113,7 @@ TEST_F(Router, PicksTheActionByMarker) {
                   r.Header("Content-Disposition: "));
         break;
       case Picture:
-        EXPECT_EQ(ResponseMode::Bytes, r.mode);
+        EXPECT_EQ(THttpResponse::TBody::Bytes, r.kind);
         EXPECT_TRUE(r.result);
         EXPECT_EQ("image/jpeg", r.Header("Content-type: "));
         EXPECT_EQ(std::to_string(r.body.size()), r.Header("Content-Length: "));
@@ -122,11 +123,11 @@ TEST_F(Router, PicksTheActionByMarker) {
         EXPECT_EQ("\xFF\xD8", r.body.substr(0, 2));
         break;
       case UploadForm:
-        EXPECT_EQ(ResponseMode::Text, r.mode);
+        EXPECT_EQ(THttpResponse::TBody::Text, r.kind);
         EXPECT_NE(std::string::npos, r.body.find("action=\"/upload\""));
         break;
       case Search:
-        EXPECT_EQ(ResponseMode::Text, r.mode);
+        EXPECT_EQ(THttpResponse::TBody::Text, r.kind);
         EXPECT_NE(std::string::npos, r.body.find("<form method=\"get\" action=\"/search\">"));
         if (*c.detail) {
           EXPECT_NE(std::string::npos, r.body.find(std::string(">") + c.detail + "</a>"));
@@ -172,19 +173,18 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   TServerActions actions;
   actions.RootFolder = root_;
   actions.SystemFolder = SystemFolder();
-  std::string body;
-  std::vector<std::string> headers;
-  ResponseMode mode = ResponseMode::NotHandled;
-  actions.HandleRequest("/download?big.bin", body, headers, mode);
-  ASSERT_TRUE(actions.Download);
-  std::string block(TServerActions::kDownloadBlockSize, '\0');
-  EXPECT_EQ(65536, actions.ReadDownloadBlock(block.data()));
-  EXPECT_EQ(1, actions.ReadDownloadBlock(block.data()));
+  THttpResponse response = actions.HandleRequest("/download?big.bin");
+  TFileRange& file = response.File;
+  ASSERT_TRUE(file.File);
+  std::string block(TFileRange::kBlockSize, '\0');
+  EXPECT_EQ(65536, file.ReadBlock(block.data()));
+  EXPECT_EQ(1, file.ReadBlock(block.data()));
   EXPECT_EQ('E', block[0]);
-  EXPECT_EQ(0, actions.ReadDownloadBlock(block.data()));
+  EXPECT_EQ(0, file.ReadBlock(block.data()));
 
   // The same bytes through the socket, from the start.
-  ASSERT_EQ(0, lseek(actions.Download.get(), 0, SEEK_SET));
+  file.Offset = 0;
+  file.Length = static_cast<std::int64_t>(big.size());
   int pair[2];
   ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
   UniqueFd sender(pair[0]);
@@ -201,7 +201,7 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   TTcpBlockingSocket socket;
   socket.AdoptHandle(std::move(sender));
   socket.SendTimeoutMs = 5000;
-  EXPECT_TRUE(actions.SendDownload(socket));
+  EXPECT_TRUE(file.Send(socket));
   socket.Close();
   reader.join();
   EXPECT_EQ(big, received);
@@ -221,15 +221,13 @@ TEST_F(Router, DownloadOverFourGibibytesReportsItsSize) {
   TServerActions actions;
   actions.RootFolder = root_;
   actions.SystemFolder = SystemFolder();
-  std::string body;
-  std::vector<std::string> headers;
-  ResponseMode mode = ResponseMode::NotHandled;
-  actions.HandleRequest("/download?huge.bin", body, headers, mode);
-  ASSERT_TRUE(actions.Download);
+  const THttpResponse response = actions.HandleRequest("/download?huge.bin");
+  ASSERT_TRUE(response.File.File);
   struct stat st {};
-  ASSERT_EQ(0, fstat(actions.Download.get(), &st));
+  ASSERT_EQ(0, fstat(response.File.File.get(), &st));
   EXPECT_EQ(5368709120LL, st.st_size);
-  EXPECT_EQ("Content-Length: 5368709120", headers.at(1));
+  EXPECT_EQ(5368709120LL, response.File.Length);
+  EXPECT_EQ("Content-Length: 5368709120", response.Headers.at(1));
 }
 
 // Every route that reaches the disk, with requests that try to leave the
@@ -508,7 +506,7 @@ TEST_F(Router, UploadFormOnlyWhenUploadsAreOn) {
   EXPECT_TRUE(off.body.empty());
   EXPECT_TRUE(off.headers.empty());
   EXPECT_FALSE(off.result);
-  EXPECT_EQ(ResponseMode::Text, off.mode);
+  EXPECT_EQ(THttpResponse::TBody::Text, off.kind);
 }
 
 }  // namespace

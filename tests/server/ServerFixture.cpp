@@ -87,18 +87,22 @@ TempFolder::~TempFolder() {
 }
 
 Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
-                 const std::string& uri) {
+                 const std::string& uri, const std::vector<std::string>& requestHeaders) {
   TServerActions actions;
   actions.RootFolder = root;
   actions.SystemFolder = SystemFolder();
   actions.AllowUploads = allowUploads;
   actions.Cache = cache;
   Response r;
-  r.result = actions.HandleRequest(uri, r.body, r.headers, r.mode);
-  if (actions.Download) {
+  THttpResponse response = actions.HandleRequest(uri, requestHeaders, &r.result);
+  r.body = std::move(response.Body);
+  r.headers = std::move(response.Headers);
+  r.kind = response.Kind;
+  r.status = response.Status;
+  if (response.Kind == THttpResponse::TBody::File) {
     r.hasDownload = true;
-    std::string block(TServerActions::kDownloadBlockSize, '\0');
-    while (const int n = actions.ReadDownloadBlock(block.data())) {
+    std::string block(TFileRange::kBlockSize, '\0');
+    while (const int n = response.File.ReadBlock(block.data())) {
       r.download.append(block, 0, static_cast<size_t>(n));
     }
   }

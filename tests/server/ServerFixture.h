@@ -20,9 +20,10 @@ void SetTime(const std::string& path, long seconds);
 struct Response {
   std::string body;
   std::vector<std::string> headers;
-  ResponseMode mode = ResponseMode::NotHandled;
+  THttpResponse::TBody kind = THttpResponse::TBody::Text;
+  int status = 0;
   bool result = false;
-  std::string download;  // the streamed file, for a download
+  std::string download;  // the file's bytes, for a download
   bool hasDownload = false;
   std::string Header(const std::string& prefix) const;  // the rest of the first line with it
 };
@@ -39,9 +40,9 @@ class TempFolder {
   std::string path_;
 };
 
-// Runs uri through a fresh TServerActions, reading a download to its end
-// with ReadDownloadBlock.
+// Runs uri through a fresh TServerActions (with the request's header lines),
+// reading a download to its end with TFileRange::ReadBlock.
 Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
-                 const std::string& uri);
+                 const std::string& uri, const std::vector<std::string>& requestHeaders = {});
 
 }  // namespace servertest

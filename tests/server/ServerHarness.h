@@ -166,11 +166,7 @@ inline std::string RouterPage(const TServerHarness& server, const std::string& u
   TServerActions actions;
   actions.RootFolder = server.Root().Path().string() + "/";
   actions.SystemFolder = SystemFolder();
-  std::string body;
-  std::vector<std::string> headers;
-  ResponseMode mode = ResponseMode::NotHandled;
-  actions.HandleRequest(uri, body, headers, mode);
-  return body;
+  return actions.HandleRequest(uri).Body;
 }
 
 // Splits a reply into its head lines (status line first) and its body.
