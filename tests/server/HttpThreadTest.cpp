@@ -271,6 +271,47 @@ TEST(HttpThreadDownload, BodyIsExactlyTheFileAndTheReportsNameIt) {
   EXPECT_EQ(server.Root().Slash() + "f.bin", reports[2].file);
 }
 
+// The same exchange with a Range: the status, Content-Range and exactly the
+// bytes asked for, sent and reported as a whole download is; a range past the
+// end gets 416 and no body.
+TEST(HttpThreadDownload, RangeSendsThePartOrRefusesIt) {
+  TServerHarness server;
+  const std::string content = Pattern(3u << 20);
+  WriteFile(server.Root().Path() / "f.bin", content);
+  std::vector<std::string> head;
+  std::string body;
+  SplitReply(
+      server.Exchange("GET /download?f.bin HTTP/1.1\r\nRange: bytes=1000001-3000000\r\n\r\n"), head,
+      body);
+  ASSERT_EQ(8u, head.size());
+  EXPECT_EQ("HTTP/1.0 206", head[0]);
+  EXPECT_EQ("Content-type: application/force-download", head[1]);
+  EXPECT_EQ("Content-Length: 2000000", head[2]);
+  EXPECT_EQ("Content-Range: bytes 1000001-3000000/3145728", head[3]);
+  EXPECT_EQ("Content-Disposition: attachment; filename=\"f.bin\";", head[4]);
+  EXPECT_EQ("Connection: close", head[5]);
+  EXPECT_EQ(2000000u, body.size());
+  EXPECT_TRUE(content.compare(1000001, 2000000, body) == 0);
+
+  SplitReply(server.Exchange("GET /download?f.bin HTTP/1.1\r\nRange: bytes=3145728-\r\n\r\n"), head,
+             body);
+  ASSERT_EQ(6u, head.size());
+  EXPECT_EQ("HTTP/1.0 416", head[0]);
+  EXPECT_EQ("Content-Length: 0", head[1]);
+  EXPECT_EQ("Content-Range: bytes */3145728", head[2]);
+  EXPECT_EQ("Connection: close", head[3]);
+  EXPECT_EQ("", body);
+
+  server.WaitIdle();
+  const auto reports = server.Reports();
+  ASSERT_EQ(5u, reports.size());
+  EXPECT_EQ("Downloading...", reports[1].operation);
+  EXPECT_EQ(server.Root().Slash() + "f.bin", reports[1].file);
+  EXPECT_EQ("-1", reports[2].operation);
+  EXPECT_EQ("Connecting...", reports[3].operation);  // nothing to download
+  EXPECT_EQ("-1", reports[4].operation);
+}
+
 TEST(HttpThreadDownload, StopDuringALargeDownloadLetsItFinish) {
   TServerHarness server;
   const std::string content = Pattern(16u << 20);

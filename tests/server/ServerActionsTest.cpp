@@ -212,6 +212,72 @@ TEST_F(Router, DownloadStreamsInFullBlocks) {
   EXPECT_TRUE(empty.download.empty());
 }
 
+// A Range header on a download: one satisfiable range is sent in part, one
+// past the end is refused, anything else gets the whole file as without it.
+TEST_F(Router, DownloadRanges) {
+  std::string file(1000, '\0');
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 7 + i / 251);
+  WriteAll(root_ + "r.bin", file);
+  WriteAll(root_ + "empty.bin", "");
+  struct Case {
+    const char* name;
+    std::vector<std::string> headers;
+    int status;
+    const char* contentRange;  // "<none>": no such header
+    size_t first, length;      // the bytes of the file sent
+  };
+  const Case cases[] = {
+      {"r.bin", {}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=0-99"}, 206, "bytes 0-99/1000", 0, 100},
+      {"r.bin", {"Host: x", "Range: bytes=990-"}, 206, "bytes 990-999/1000", 990, 10},
+      {"r.bin", {"Range: bytes=-10"}, 206, "bytes 990-999/1000", 990, 10},
+      {"r.bin", {"Range: bytes=-5000"}, 206, "bytes 0-999/1000", 0, 1000},
+      {"r.bin", {"Range: bytes=500-5000"}, 206, "bytes 500-999/1000", 500, 500},
+      {"r.bin", {"Range: bytes=999-999"}, 206, "bytes 999-999/1000", 999, 1},
+      {"r.bin", {"range:BYTES= 7 - 8 "}, 206, "bytes 7-8/1000", 7, 2},
+      {"r.bin", {"Range: bytes=1000-"}, 416, "bytes */1000", 0, 0},
+      {"r.bin", {"Range: bytes=2000-3000"}, 416, "bytes */1000", 0, 0},
+      {"r.bin", {"Range: bytes=-0"}, 416, "bytes */1000", 0, 0},
+      {"empty.bin", {"Range: bytes=0-"}, 416, "bytes */0", 0, 0},
+      // Malformed, several ranges, another unit: the whole file.
+      {"r.bin", {"Range: bytes=5-3"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=0-1,5-6"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=abc"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=-"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes="}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=1-2-3"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: items=0-5"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"Range: bytes=99999999999999999999-"}, 200, "<none>", 0, 1000},
+      {"r.bin", {"X-Range: bytes=0-5"}, 200, "<none>", 0, 1000},
+      // After the empty line come a plain body's lines, not headers.
+      {"r.bin", {"Host: x", "", "Range: bytes=0-5"}, 200, "<none>", 0, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.headers.empty() ? std::string("none") : c.headers.back());
+    const Response r =
+        Request(root_, cache_.get(), true, std::string("/download?") + c.name, c.headers);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_EQ(c.contentRange, r.Header("Content-Range: "));
+    EXPECT_EQ(std::to_string(c.length), r.Header("Content-Length: "));
+    EXPECT_TRUE(r.body.empty());
+    if (c.status == 416) {
+      EXPECT_FALSE(r.hasDownload);
+      EXPECT_EQ("<none>", r.Header("Content-Disposition: "));
+      continue;
+    }
+    EXPECT_EQ("application/force-download", r.Header("Content-type: "));
+    EXPECT_EQ(std::string("attachment; filename=\"") + c.name + "\";",
+              r.Header("Content-Disposition: "));
+    EXPECT_TRUE(file.substr(c.first, c.length) == r.download);
+  }
+  // A range on a missing file: the whole not-found picture, as without it.
+  const Response missing =
+      Request(root_, cache_.get(), true, "/download?gone.bin", {"Range: bytes=0-9"});
+  EXPECT_EQ(200, missing.status);
+  EXPECT_EQ("<none>", missing.Header("Content-Range: "));
+  EXPECT_EQ(notFound_, missing.download);
+}
+
 TEST_F(Router, DownloadOverFourGibibytesReportsItsSize) {
   const std::string path = root_ + "huge.bin";
   {

@@ -298,4 +298,97 @@ TEST(HeadlessProgram, MissingSharedFolderIsReported) {
   EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("Folder=" + (env / "gone")));
 }
 
+// Runs a client program (found on PATH) with its output discarded; its exit
+// code, or -1 when it could not be started.
+int RunClient(std::vector<std::string> args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // Loopback only, whatever proxy the environment names.
+  std::vector<std::string> envText = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=/nonexistent"};
+  std::vector<char*> envp;
+  for (auto& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The body bytes of a download cut off by its client after about want bytes.
+std::string CutDownload(int port, const std::string& uri, size_t want) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    const std::string request = "GET " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ssize_t n;
+    while ((answer.find("\r\n\r\n") == std::string::npos ||
+            answer.size() - answer.find("\r\n\r\n") - 4 < want) &&
+           (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  const size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : answer.substr(end + 4);
+}
+
+// Real clients resume a download that was cut off: they ask for the rest with
+// Range and end up with the file, byte for byte. One that already has it all
+// is told so and keeps it.
+TEST(HeadlessProgram, CurlAndWgetResumeACutDownload) {
+  TempFolder env;
+  std::string content(5u << 20, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 131 + (i >> 13));
+  env.Write("share/movie.bin", content);
+  ProgramRun run(
+      env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "share"});
+  auto local = run.WaitForOutput(kLocalAddress);
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  const int port = std::stoi(local[1]);
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/download?movie.bin";
+
+  for (const char* client : {"curl", "wget"}) {
+    SCOPED_TRACE(client);
+    const std::string cut = CutDownload(port, "/download?movie.bin", 1500000);
+    ASSERT_GE(cut.size(), 1500000u);
+    ASSERT_LT(cut.size(), content.size());
+    ASSERT_TRUE(content.compare(0, cut.size(), cut) == 0);
+    const std::string part = std::string(client) + ".part";
+    env.Write(part, cut);
+    std::vector<std::string> resume =
+        std::string(client) == "curl"
+            ? std::vector<std::string>{"curl", "-s", "-f", "--noproxy", "*",        "--max-time",
+                                       "60",   "-C", "-",  "-o",        env / part, url}
+            : std::vector<std::string>{
+                  "wget",         "-q", "--no-config", "--no-proxy", "--tries=1",
+                  "--timeout=60", "-c", "-O",          env / part,   url};
+    ASSERT_EQ(0, RunClient(resume));
+    EXPECT_EQ(content.size(), env.Read(part).size());
+    EXPECT_TRUE(env.Read(part) == content);
+  }
+  // Asked again for a file it has whole, wget is told there is nothing more.
+  EXPECT_EQ(0, RunClient({"wget", "-q", "--no-config", "--no-proxy", "--tries=1", "--timeout=60",
+                          "-c", "-O", env / "wget.part", url}));
+  EXPECT_TRUE(env.Read("wget.part") == content);
+  const std::string refused = Send(port, "GET /download?movie.bin HTTP/1.1\r\nRange: bytes=" +
+                                             std::to_string(content.size()) + "-\r\n\r\n");
+  EXPECT_EQ(0u, refused.find("HTTP/1.0 416\r\n")) << refused;
+  EXPECT_NE(std::string::npos,
+            refused.find("Content-Range: bytes */" + std::to_string(content.size())));
+}
+
 }  // namespace
