@@ -121,12 +121,6 @@ bool TFileRange::Send(TTcpBlockingSocket& socket) {
   return true;
 }
 
-const std::string* THttpResponse::Header(std::string_view name) const {
-  for (const auto& line : Headers)
-    if (StartsWithNoCase(line, name)) return &line;
-  return nullptr;
-}
-
 THttpResponse THttpResponse::Lines(std::string text) {
   // Text already in CR LF lines is its own result: no split needed.
   if (IsCrLfText(text)) return Page(std::move(text));

@@ -1,6 +1,12 @@
 // A response as a value: what the router or a plug-in made of a request, and
 // what the connection worker sends. The status, the header lines and a body
 // that is a page, raw bytes or a range of an open file.
+//
+// The worker writes "HTTP/1.0 <Status>", then (when the request named a
+// protocol) the header lines and its own (Connection, Date, Server), then the
+// body; it knows nothing of routes. A new kind of answer is a new way to fill
+// this value; a new way to send one (another body kind, a connection kept
+// open) belongs to the worker alone.
 #pragma once
 
 #include "base/UniqueFd.h"
@@ -72,8 +78,6 @@ struct THttpResponse {
 
   // Whether anything follows the head.
   bool HasBody() const { return Kind == TBody::File || !Body.empty(); }
-  // The header line that starts with name (ASCII case ignored), or null.
-  const std::string* Header(std::string_view name) const;
 
   // Text in any line ends (CR, LF or CR LF, a zero byte ends it) as a page:
   // every line ended by CR LF.
