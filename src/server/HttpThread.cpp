@@ -5,6 +5,7 @@
 #include "server/HttpText.h"
 #include "server/PluginList.h"
 #include "server/ServerLimits.h"
+#include "server/UploadReceiver.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <random>
 
 namespace {
 
@@ -66,100 +66,6 @@ std::int64_t ParseContentLength(const std::string& line) {
   if (value > INT_MAX || value < INT_MIN) return -1;
   return value;
 }
-
-// The file name of an upload part, from its header block, exactly as the
-// client sent it: after "filename=" and the opening quote, up to the character
-// before the next CR (the closing quote).
-std::string UploadFileName(const std::string& block) {
-  const std::size_t at = block.find("filename=");
-  const std::size_t start = (at == std::string::npos ? 0 : at) + 9 + 1;
-  if (start > block.size()) return {};
-  const std::string rest = block.substr(start);
-  const std::size_t cr = rest.find('\r');
-  if (cr == std::string::npos || cr == 0) return {};
-  return rest.substr(0, cr - 1);
-}
-
-std::string LastComponent(const std::string& name) {
-  const std::size_t slash = name.find_last_of("\\/");
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-bool IsAcceptableUploadName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (unsigned char c : name)
-    if (c < 0x20 || c == 0x7f) return false;
-  return true;
-}
-
-// The file an upload is written to while it arrives: a hidden file in the
-// shared folder, renamed over the target only when complete, removed
-// otherwise. The last two bytes are held back, so that the CR LF before the
-// delimiter can be dropped.
-class TUploadFile {
- public:
-  ~TUploadFile() {
-    fd_.reset();
-    if (!path_.empty() && !committed_) ::unlink(path_.c_str());
-  }
-
-  bool Create(const std::string& folder) {
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      char name[40];
-      std::snprintf(name, sizeof name, ".mirelo-upload-%016llx",
-                    static_cast<unsigned long long>(random()));
-      const std::string path = folder + name;
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        fd_.reset(fd);
-        path_ = path;
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  bool Write(const char* data, std::size_t size) {
-    if (size >= 2) {
-      if (!WriteAll(tail_.data(), tail_.size()) || !WriteAll(data, size - 2)) return false;
-      tail_.assign(data + size - 2, 2);
-      return true;
-    }
-    tail_.append(data, size);
-    if (tail_.size() > 2) {
-      if (!WriteAll(tail_.data(), tail_.size() - 2)) return false;
-      tail_.erase(0, tail_.size() - 2);
-    }
-    return true;
-  }
-
-  bool Commit(const std::string& target) {
-    if (tail_ != "\r\n" && !WriteAll(tail_.data(), tail_.size())) return false;
-    if (fd_.Close() != 0) return false;
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    committed_ = true;
-    return true;
-  }
-
- private:
-  bool WriteAll(const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_.get(), data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
-  UniqueFd fd_;
-  std::string path_;
-  std::string tail_;
-  bool committed_ = false;
-};
 
 }  // namespace
 
@@ -308,33 +214,15 @@ void TTCPHttpThrd::Exchange() {
 }
 
 bool TTCPHttpThrd::ReceiveUpload() {
-  const std::string block = Socket.ReceiveUntil(TimeoutMs, "\r\n\r\n");
-  if (Socket.LastErrorCode() != 0) return false;
-  const std::string delimiter = block.substr(0, block.find("\r\n"));
-  const std::string clientName = UploadFileName(block);
-  StatusFile = clientName;
-  Report("Uploading...");
-  const std::string name = LastComponent(clientName);
-  if (delimiter.empty()) return false;
-
-  const bool store = Actions.AllowUploads;
-  TUploadFile file;
-  if (store && (!IsAcceptableUploadName(name) || !file.Create(RootFolder))) return false;
-  // The content is never held in memory: it goes to the file (or nowhere when
-  // uploads are refused) as it arrives.
-  const bool found = Socket.ReceiveUntilToSink(
-      TimeoutMs, delimiter,
-      [&](const char* data, std::size_t size) { return !store || file.Write(data, size); });
-  if (!found) return false;
-  // The end of the delimiter line, the next part's header line and the blank
-  // line after it; the rest is discarded when the connection is closed.
-  bool linesRead = true;
-  for (int i = 0; i < 3 && linesRead; ++i) {
-    Socket.ReceiveLine(TimeoutMs);
-    linesRead = Socket.LastErrorCode() == 0;
-  }
-  if (store && !file.Commit(RootFolder + name)) return false;
-  return linesRead;
+  TUploadReceiver receiver(Socket, TimeoutMs, RootFolder, Actions.AllowUploads,
+                           [this](const std::string& clientName) {
+                             StatusFile = clientName;
+                             Report("Uploading...");
+                           });
+  if (!receiver.Receive()) return false;
+  // The rows and the log name the file as it was stored.
+  if (!receiver.StoredName().empty()) StatusFile = RootFolder + receiver.StoredName();
+  return true;
 }
 
 THttpResponse TTCPHttpThrd::Dispatch(const std::string& method, std::string uri) {

@@ -16,8 +16,9 @@
 // Limits (ServerLimits.h). The request head must arrive within a time limit,
 // in lines of bounded length and number; each wait for the peer, receiving or
 // sending, ends after the time-out; a plain body is bounded in bytes and
-// lines; an upload is written to a hidden temporary file as it arrives and
-// renamed to its target only when complete, so memory stays bounded.
+// lines; an upload is received by TUploadReceiver (UploadReceiver.h), which
+// streams it to a hidden temporary file and never replaces a file, so memory
+// stays bounded.
 //
 // Failure. A malformed or cut-off request, a time-out or a failed send closes
 // the connection without (the rest of) a response; a cut-off upload leaves no

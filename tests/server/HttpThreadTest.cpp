@@ -417,12 +417,19 @@ TEST_F(Upload, ParentStepsAndSlashesLandInTheSharedFolder) {
   }
 }
 
-TEST_F(Upload, EmptyContentAndReplacingAFile) {
+TEST_F(Upload, EmptyContentAndAnExistingNameKeepsTheOriginal) {
   WriteFile(server.Root().Path() / "a.txt", "old content");
-  server.Exchange(UploadRequest("a.txt", ""));
+  const std::string reply = server.Exchange(UploadRequest("a.txt", ""));
+  EXPECT_EQ(0u, reply.rfind("HTTP/1.0 200\r\n", 0));
   server.WaitIdle();
-  EXPECT_THAT(server.Root().Entries(), ElementsAre("a.txt"));
-  EXPECT_EQ("", ReadFile(server.Root().Path() / "a.txt"));
+  EXPECT_THAT(server.Root().Entries(), ElementsAre("a (2).txt", "a.txt"));
+  EXPECT_EQ("old content", ReadFile(server.Root().Path() / "a.txt"));
+  EXPECT_EQ("", ReadFile(server.Root().Path() / "a (2).txt"));
+  // The finishing report names the file as stored.
+  const auto reports = server.Reports();
+  ASSERT_EQ(3u, reports.size());
+  EXPECT_EQ("a.txt", reports[1].file);
+  EXPECT_EQ(server.Root().Path().string() + "/a (2).txt", reports[2].file);
 }
 
 TEST_F(Upload, RefusedNamesStoreNothingAndGetNoReply) {
@@ -457,8 +464,11 @@ TEST_F(Upload, StalledUploadTimesOutAndLeavesNoTrace) {
   EXPECT_TRUE(server.Root().Entries().empty());
 }
 
-TEST_F(Upload, FormWithOnlyTheFileFieldStoresButDoesNotReply) {
-  EXPECT_EQ("", server.Exchange(UploadRequest("only.txt", "x", false), 5000));
+TEST_F(Upload, FormWithOnlyTheFileFieldIsAnsweredAtOnce) {
+  // The peer keeps its side open after the body: the reply must not wait for
+  // more (a time-out would end the exchange without one).
+  const std::string reply = server.Exchange(UploadRequest("only.txt", "x", false), 5000);
+  EXPECT_EQ(0u, reply.rfind("HTTP/1.0 200\r\n", 0)) << reply;
   server.WaitIdle();
   EXPECT_THAT(server.Root().Entries(), ElementsAre("only.txt"));
   EXPECT_EQ("x", ReadFile(server.Root().Path() / "only.txt"));
