@@ -220,8 +220,12 @@ bool TTCPHttpThrd::ReceiveUpload() {
                              Report("Uploading...");
                            });
   if (!receiver.Receive()) return false;
-  // The rows and the log name the file as it was stored.
-  if (!receiver.StoredName().empty()) StatusFile = RootFolder + receiver.StoredName();
+  // Once more with the file as it was stored (its name may differ from the
+  // client's), so the connection row and the log name it.
+  if (!receiver.StoredName().empty()) {
+    StatusFile = RootFolder + receiver.StoredName();
+    Report("Uploading...");
+  }
   return true;
 }
 

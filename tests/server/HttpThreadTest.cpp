@@ -399,10 +399,13 @@ TEST_F(Upload, ClientPathIsReducedToTheBareNameAndTheBytesAreKept) {
   EXPECT_THAT(server.Root().Entries(), ElementsAre("photo.jpg"));
   EXPECT_TRUE(ReadFile(server.Root().Path() / "photo.jpg") == content);
   const auto reports = server.Reports();
-  ASSERT_EQ(3u, reports.size());
+  ASSERT_EQ(4u, reports.size());
   EXPECT_EQ("Uploading...", reports[1].operation);
   EXPECT_EQ("C:\\Users\\me\\Pictures\\photo.jpg", reports[1].file);
-  EXPECT_EQ("-1", reports[2].operation);
+  // Then the file as stored.
+  EXPECT_EQ("Uploading...", reports[2].operation);
+  EXPECT_EQ(server.Root().Path().string() + "/photo.jpg", reports[2].file);
+  EXPECT_EQ("-1", reports[3].operation);
 }
 
 TEST_F(Upload, ParentStepsAndSlashesLandInTheSharedFolder) {
@@ -425,9 +428,9 @@ TEST_F(Upload, EmptyContentAndAnExistingNameKeepsTheOriginal) {
   EXPECT_THAT(server.Root().Entries(), ElementsAre("a (2).txt", "a.txt"));
   EXPECT_EQ("old content", ReadFile(server.Root().Path() / "a.txt"));
   EXPECT_EQ("", ReadFile(server.Root().Path() / "a (2).txt"));
-  // The finishing report names the file as stored.
+  // The reports name the file as sent, then as stored.
   const auto reports = server.Reports();
-  ASSERT_EQ(3u, reports.size());
+  ASSERT_EQ(4u, reports.size());
   EXPECT_EQ("a.txt", reports[1].file);
   EXPECT_EQ(server.Root().Path().string() + "/a (2).txt", reports[2].file);
 }
