@@ -544,7 +544,12 @@ void TCacheObj::DeleteEntry(int position) {
 // ---- database --------------------------------------------------------------
 
 void TCacheObj::LoadDB() {
-  if (CacheFolder.empty()) return;
+  if (CacheFolder.empty()) {
+    // Nothing to read: the counter as a missing settings file gives it.
+    std::lock_guard<std::mutex> lock(mu_);
+    lastEntry_ = kDefaultLastEntry;
+    return;
+  }
   std::vector<std::string> inputs, outputs;
   const bool haveInputs = ReadLines(CacheFolder + kInputFile, inputs);
   const bool haveOutputs = ReadLines(CacheFolder + kOutputFile, outputs);
@@ -670,7 +675,8 @@ void TCacheObj::SetThumbSide(int& side, int value) {
     std::lock_guard<std::mutex> lock(mu_);
     if (value == side) return;
     side = value;
-    if (CacheFolder.empty()) return;
+    // The size is kept; only the clearing it calls for cannot be done.
+    if (CacheFolder.empty()) throw std::invalid_argument("Path is empty!");
     ClearLocked();
     EmptyFolder(CacheFolder, false);
   }

@@ -36,11 +36,10 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// The text of a header line after its first space (after the colon when the
-// line has no space), trimmed.
+// The text of a header line after its first space, trimmed; a line without
+// a space ("Name:value") has no value.
 std::string_view HeaderValue(std::string_view line) {
-  std::size_t at = line.find(' ');
-  if (at == std::string_view::npos) at = line.find(':');
+  const std::size_t at = line.find(' ');
   if (at == std::string_view::npos) return {};
   return Trim(line.substr(at + 1));
 }

@@ -72,6 +72,71 @@ int PortOf(const sockaddr_storage& addr, socklen_t size) {
 
 }  // namespace
 
+std::string SocketErrorMeaning(int code) {
+  switch (code) {
+    case 10004:
+      return "the operation was interrupted";
+    case 10009:
+    case 10038:
+      return "there is no open connection";
+    case 10013:
+      return "permission was denied (ports below 1024 need special rights)";
+    case 10022:
+      return "an invalid argument was given";
+    case 10024:
+      return "too many files or connections are open";
+    case 10035:
+      return "the operation would have to wait";
+    case 10047:
+      return "the address family is not supported";
+    case 10048:
+      return "the port is already in use";
+    case 10049:
+      return "the address is not available on this computer";
+    case 10050:
+      return "the network is down";
+    case 10051:
+      return "the network cannot be reached";
+    case 10052:
+    case 10053:
+      return "the connection was aborted";
+    case 10054:
+      return "the connection was closed by the other side";
+    case 10055:
+      return "a line was too long or no buffer space was left";
+    case 10056:
+      return "the connection is already made";
+    case 10057:
+      return "there is no connection";
+    case 10060:
+      return "the other side did not answer in time";
+    case 10061:
+      return "the connection was refused";
+    case 10064:
+      return "the host is down";
+    case 10065:
+      return "the host cannot be reached";
+    case 10091:
+      return "secure connections are not supported";
+    case 10109:
+      return "the service or port is not known";
+    case 11001:
+      return "the host name is not known";
+    case 11002:
+      return "the name service did not answer; try again later";
+    case 11003:
+      return "the name service failed";
+    case 11004:
+      return "the host name has no address";
+    default:
+      return "an unexpected network error occurred";
+  }
+}
+
+std::string DescribeSocketError(int code) {
+  return SocketErrorMeaning(code) + " (socket error " + std::to_string(code) + ")";
+}
+
 int SocketErrorFromErrno(int err) {
   switch (err) {
     case EINTR:

@@ -31,6 +31,13 @@ inline constexpr int NotSocket = 10038;
 // without a counterpart are returned unchanged.
 int SocketErrorFromErrno(int err);
 
+// What a socket error number means, in words a person reads ("the port is
+// already in use" for 10048); a general text for numbers without one.
+std::string SocketErrorMeaning(int code);
+// The meaning followed by the number: "the port is already in use (socket
+// error 10048)". Messages keep the number and say what it means.
+std::string DescribeSocketError(int code);
+
 enum class TSocketFamily { Any, IPv4, IPv6 };
 
 // Operations never throw: each leaves its outcome in LastErrorCode() (0 on

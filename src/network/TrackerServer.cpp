@@ -79,11 +79,16 @@ TTrackerServer::TTrackerServer(TTrackerOptions options)
 TTrackerServer::~TTrackerServer() { Stop(); }
 
 bool TTrackerServer::Start(std::string& error) {
+  // A listening socket is always made: binding the any address to port 0
+  // without one would be taken for the client's "no binding wanted".
+  if (options_.BindAddress == "0.0.0.0") socket_->Family = TSocketFamily::IPv4;
   socket_->Bind(options_.BindAddress, options_.Port);
   if (socket_->LastErrorCode() == 0) socket_->Listen();
   if (socket_->LastErrorCode() != 0 || !socket_->IsOpen()) {
-    error = "Cannot listen on " + options_.BindAddress + " port " + options_.Port + " (error " +
-            std::to_string(socket_->LastErrorCode()) + ")";
+    const int code =
+        socket_->LastErrorCode() != 0 ? socket_->LastErrorCode() : SocketError::NotSocket;
+    error = "Cannot listen on " + options_.BindAddress + " port " + options_.Port + ": " +
+            DescribeSocketError(code);
     socket_->Close();
     return false;
   }

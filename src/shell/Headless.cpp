@@ -216,8 +216,8 @@ class HeadlessShell {
     }
     daemon_->Start();
     if (!daemon_->Listening()) {
-      ShowError("Cannot listen on port " + std::to_string(settings_.Port) + " (socket error " +
-                std::to_string(daemon_->ListenError()) + ")");
+      ShowError("Cannot listen on port " + std::to_string(settings_.Port) + ": " +
+                DescribeSocketError(daemon_->ListenError()));
       return false;
     }
     return true;
@@ -287,8 +287,17 @@ int RunHeadless(int argc, char** argv) {
   const bool chooseDefaultFolder = FirstRun() && !options.folder;
   ApplyOptions(options, settings);
   cache->SetFilterIndex(static_cast<std::uint8_t>(settings.ResamplerQuality));
-  cache->SetThumbWidth(settings.ThumbWidth);
-  cache->SetThumbHeight(settings.ThumbHeight);
+  // Without a cache folder a new size cannot clear the cache: said, not fatal.
+  try {
+    cache->SetThumbWidth(settings.ThumbWidth);
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
+  try {
+    cache->SetThumbHeight(settings.ThumbHeight);
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
 
   LogFile log;
   log.SetBatchListener(PrintLines);

@@ -416,8 +416,20 @@ TEST_F(CacheTest, WithoutAWritableFolderNothingIsWritten) {
     EXPECT_STREQ("Path is empty!", e.what());
   }
   EXPECT_THROW(cache.Maintain(), std::invalid_argument);
-  cache.SetThumbWidth(100);  // remembered, nothing to clear
+  // A new size is remembered, but the clearing it calls for fails.
+  for (auto set : {&TCacheObj::SetThumbWidth, &TCacheObj::SetThumbHeight}) {
+    try {
+      (cache.*set)(100);
+      ADD_FAILURE();
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ("Path is empty!", e.what());
+    }
+    EXPECT_NO_THROW((cache.*set)(100));  // no change: nothing to clear
+  }
   EXPECT_EQ(100, cache.ThumbWidth());
+  EXPECT_EQ(100, cache.ThumbHeight());
+  cache.LoadDB();
+  EXPECT_EQ(1, cache.LastEntry());
 }
 
 TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {

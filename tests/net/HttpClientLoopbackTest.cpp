@@ -163,6 +163,12 @@ TEST(HttpClientResponse, DelimitingAndStatusLines) {
        "GET", false, 200, "OK", ""},
       {"length not a number", "HTTP/1.0 200 OK\r\nContent-Length: many\r\n\r\nabc", "GET", true,
        200, "OK", "abc"},
+      // A header line without a space after the colon has no value.
+      {"length without a space", "HTTP/1.0 200 OK\r\nContent-Length:2\r\n\r\nhello", "GET", true,
+       200, "OK", "hello"},
+      {"chunked without a space",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding:chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", "GET", true, 200,
+       "OK", "2\r\nok\r\n0\r\n\r\n"},
       {"no content", "HTTP/1.0 204 No Content\r\nContent-Length: 3\r\n\r\nabc", "GET", true, 204,
        "No Content", ""},
       {"not modified", "HTTP/1.0 304 Not Modified\r\n\r\nabc", "GET", true, 304, "Not Modified",
@@ -206,6 +212,10 @@ TEST(HttpClientResponse, HeaderLinesTypeAndCookies) {
   ASSERT_TRUE(client.Request("GET", second.Url("/")));
   EXPECT_EQ("a=3; b=2", second.Requests().at(0).Header("Cookie"));
   EXPECT_EQ("text/html", client.ContentType);
+
+  TLoopbackServer third = Answering("HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\n\r\n");
+  ASSERT_TRUE(client.Request("GET", third.Url("/")));
+  EXPECT_EQ("", client.ContentType);
 }
 
 TEST(HttpClientResponse, CutOffBodyKeepsWhatArrivedUntilClose) {

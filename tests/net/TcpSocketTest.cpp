@@ -601,3 +601,19 @@ TEST(TcpSocket, CloseAfterInputCompleteStillDeliversReplyWhole) {
     EXPECT_EQ(reply.size(), got.size());
   }
 }
+
+TEST(SocketErrorText, KeepsTheNumberAndSaysWhatItMeans) {
+  struct Case {
+    int code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {10048, "the port is already in use (socket error 10048)"},
+      {10013, "permission was denied (ports below 1024 need special rights) (socket error 10013)"},
+      {10061, "the connection was refused (socket error 10061)"},
+      {10060, "the other side did not answer in time (socket error 10060)"},
+      {11001, "the host name is not known (socket error 11001)"},
+      {12345, "an unexpected network error occurred (socket error 12345)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.text, DescribeSocketError(c.code)) << c.code;
+}

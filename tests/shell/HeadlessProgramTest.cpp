@@ -288,6 +288,26 @@ TEST(HeadlessProgram, ListUsersIsRefusedForTheInternalServerType) {
   EXPECT_EQ(1u, Separators(env.Read("work/Log.txt")));
 }
 
+TEST(HeadlessProgram, PortInUseSaysWhatTheErrorMeans) {
+  TempFolder env;
+  // A listener on every interface holds a port.
+  const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  ASSERT_EQ(0, ::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, ::listen(holder, 1));
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(0, ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &size));
+  const std::string port = std::to_string(ntohs(addr.sin_port));
+  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--port", port});
+  run.Wait();
+  ::close(holder);
+  EXPECT_NE(std::string::npos, run.Err().find("Cannot listen on port " + port +
+                                              ": the port is already in use (socket error 10048)"))
+      << run.Err();
+}
+
 TEST(HeadlessProgram, MissingSharedFolderIsReported) {
   TempFolder env;
   ProgramRun run(

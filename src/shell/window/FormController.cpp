@@ -307,6 +307,10 @@ void TFrmMain::StartSharing() {
   daemon->SystemFolder = SystemFolder();
   if (!m_bindAddress.empty()) daemon->BindAddress = m_bindAddress;
   daemon->Start();
+  if (!daemon->Listening()) {
+    ShowError("Cannot listen on port " + std::to_string(spnPort->value()) + ": " +
+              DescribeSocketError(daemon->ListenError()));
+  }
   d->daemon = std::move(daemon);
   m_board.StartSharing();
   Scanner->SetColor(Qt::red);

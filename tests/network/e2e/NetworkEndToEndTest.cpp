@@ -82,6 +82,29 @@ TEST(TrackerProgram, ServesPostsAndTheListUntilTerminated) {
   EXPECT_EQ(0, tracker.Terminate(10000)) << tracker.Output();
 }
 
+TEST(TrackerProgram, PortZeroOnEveryInterfacePicksAFreePort) {
+  TChildProcess tracker(kTracker, {"--port", "0"});
+  ASSERT_TRUE(tracker.Started());
+  const std::string first = tracker.ReadLine(10000);
+  const int port = PortOf(first);
+  ASSERT_NE(0, port) << first << tracker.Output();
+  // It serves on loopback too.
+  const auto rows = SearchUsers("127.0.0.1:" + std::to_string(port));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(0, tracker.Terminate(10000)) << tracker.Output();
+
+  // A port in use is refused in words, with its number.
+  TChildProcess holder(kTracker, {"--bind", "127.0.0.1", "--port", "0"});
+  const int held = PortOf(holder.ReadLine(10000));
+  ASSERT_NE(0, held);
+  TChildProcess refused(kTracker, {"--bind", "127.0.0.1", "--port", std::to_string(held)});
+  EXPECT_EQ(1, refused.WaitExit(10000));
+  EXPECT_NE(std::string::npos,
+            refused.Output().find("Cannot listen on 127.0.0.1 port " + std::to_string(held) +
+                                  ": the port is already in use (socket error 10048)"))
+      << refused.Output();
+}
+
 TEST(TrackerProgram, RefusesBadOptions) {
   struct Case {
     std::vector<std::string> args;
