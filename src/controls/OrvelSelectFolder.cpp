@@ -175,6 +175,15 @@ TSelectDirDlg::TSelectDirDlg(QWidget* parent) : QDialog(parent) {
   connect(DriveList, &QComboBox::activated, this, &TSelectDirDlg::DriveListChange);
   connect(DirList, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { ChangeFolder(item->data(Qt::UserRole).toString()); });
+  // A highlighted folder is what OK takes: the path line follows the
+  // highlight (typing in it afterwards still wins).
+  connect(DirList, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+    if (!item) return;
+    const QString path = item->data(Qt::UserRole).toString();
+    lblDir->setText(path);
+    edtDirectory->setText(WithSlash(path));
+    edtDirectory->selectAll();
+  });
   connect(BitBtn1, &QPushButton::clicked, this, &TSelectDirDlg::BitBtn1Click);
   connect(BitBtn2, &QPushButton::clicked, this, &TSelectDirDlg::BitBtn2Click);
   connect(OKButton, &QPushButton::clicked, this, &TSelectDirDlg::OKButtonClick);

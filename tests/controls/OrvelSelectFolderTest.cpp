@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -53,6 +54,31 @@ TEST_F(SelectFolderTest, StartsInTheGivenFolderAndListsIt) {
   ASSERT_EQ(1, summer.size());
   emit dlg.DirList->itemActivated(summer[0]);
   EXPECT_EQ(root + "/Pictures/Summer", dlg.CurrentFolder());
+}
+
+TEST_F(SelectFolderTest, OkTakesTheFolderASingleClickHighlighted) {
+  for (int allowCreate : {int(sdAllowCreate), 0}) {
+    SCOPED_TRACE(allowCreate);
+    QString folder = root + "/Pictures/";
+    OnModal([](QWidget* w) {
+      auto* dlg = qobject_cast<TSelectDirDlg*>(w);
+      if (!dlg) return false;
+      QListWidgetItem* summer = dlg->DirList->findItems("Summer", Qt::MatchContains).value(0);
+      if (!summer) return false;
+      // One click: highlighted, not entered.
+      QTest::mouseClick(dlg->DirList->viewport(), Qt::LeftButton, {},
+                        dlg->DirList->visualItemRect(summer).center());
+      EXPECT_EQ(summer, dlg->DirList->currentItem());
+      EXPECT_TRUE(dlg->CurrentFolder().endsWith("/Pictures"));
+      // The path line shows what OK will choose.
+      EXPECT_TRUE(dlg->edtDirectory->text().endsWith("/Pictures/Summer/"));
+      EXPECT_TRUE(dlg->lblDir->text().endsWith("/Pictures/Summer"));
+      dlg->OKButton->click();
+      return true;
+    });
+    ASSERT_TRUE(SelectFolder("Choose", folder, allowCreate | sdPrompt));
+    EXPECT_EQ(root + "/Pictures/Summer/", folder);
+  }
 }
 
 TEST_F(SelectFolderTest, MissingStartFolderOpensInTheCurrentFolder) {
