@@ -129,6 +129,32 @@ TEST_F(StartUpTest, LogKeepsEarlierRunsAndAddsASeparator) {
   EXPECT_TRUE(text.endsWith("during the run\r\n"));
 }
 
+TEST_F(StartUpTest, TheLogPaneIsWhatIsSavedWithinTheFileBound) {
+  WriteSettings();
+  TFrmMain& f = Create();
+  // Typed by hand into the pane, then a report line.
+  QTest::keyClicks(f.Log, "typed by hand");
+  f.AppendLog("during the run");
+  const QString shown = f.Log->toPlainText();
+  f.FormDestroy();
+  QFile saved(QString::fromStdString(work + "Log.txt"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(saved.readAll());
+  EXPECT_TRUE(text.contains("typed by hand")) << text.toStdString();
+  EXPECT_EQ(shown.split('\n').join("\r\n") + "\r\n", text);
+
+  // The pane keeps the file's number of lines, the newest.
+  form.reset();
+  WriteSettings();
+  TFrmMain& g = Create();
+  QStringList many;
+  for (int i = 0; i < 100010; ++i) many << QString::number(i);
+  g.Log->setPlainText(many.join('\n'));
+  g.AppendLog("last");
+  EXPECT_EQ(100000, g.Log->document()->blockCount());
+  EXPECT_TRUE(g.Log->toPlainText().endsWith("100009\nlast"));
+}
+
 using SettingsTest = WindowFixture;
 
 TEST_F(SettingsTest, NoFileGivesTheDefaults) {

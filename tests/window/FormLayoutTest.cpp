@@ -25,6 +25,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTest>
 #include <QUrl>
 
 namespace {
@@ -239,6 +240,24 @@ TEST(FormController, AddressAndInvitationFollowAddressAndPort) {
       form.mmoBody->toPlainText());
   form.btnCopyAddress->click();
   EXPECT_EQ("http://<unknown>:8080", QApplication::clipboard()->text());
+}
+
+TEST(FormController, EnterRunsCopyAddressUnlessAControlTakesIt) {
+  TestApp();
+  TFrmMain form;
+  form.edtAdr->setText("192.0.2.7");
+  form.spnPort->setValue(8080);
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    QApplication::clipboard()->setText("before");
+    QTest::keyClick(form.spnPort, key);
+    EXPECT_EQ("http://192.0.2.7:8080", QApplication::clipboard()->text());
+  }
+  // In the log pane Enter makes a new line and copies nothing.
+  QApplication::clipboard()->setText("before");
+  const int lines = form.Log->document()->blockCount();
+  QTest::keyClick(form.Log, Qt::Key_Return);
+  EXPECT_EQ(lines + 1, form.Log->document()->blockCount());
+  EXPECT_EQ("before", QApplication::clipboard()->text());
 }
 
 TEST(FormController, FolderBannerFollowsTheField) {

@@ -205,8 +205,11 @@ void TFrmMain::FormDestroy() {
     }
   }
   d->retired.clear();
+  // The pane is what is kept, with whatever was typed into it.
+  LogFile pane;
+  for (const QString& line : Log->toPlainText().split('\n')) pane.Add(Std(line));
   std::string error;
-  if (!m_log.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
+  if (!pane.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
   // Releasing the cache saves its database.
   Guard([this] { d->cache.reset(); });
 }

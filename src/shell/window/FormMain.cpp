@@ -7,6 +7,7 @@
 #include "controls/Confirm.h"
 #include "controls/Decor.h"
 #include "controls/OrvelSplitter.h"
+#include "shell/ShellLimits.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -471,6 +473,8 @@ void TFrmMain::BuildLogTab() {
     s->setFixedWidth(3);
   }
   Log = LogPane(pnlLogs, "Log", "Log", QString());
+  // The pane holds no more lines than the log file keeps.
+  Log->setMaximumBlockCount(static_cast<int>(ShellLimits::kMaxLogLines));
   SetAlign(Log, TAlign::alClient);
   Page->addTab(tabLog, "Logs");
 }
@@ -603,6 +607,17 @@ void TFrmMain::closeEvent(QCloseEvent* e) {
   e->accept();
   m_closed = true;
   emit Closed();
+}
+
+void TFrmMain::keyPressEvent(QKeyEvent* e) {
+  const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && mods == Qt::NoModifier &&
+      btnCopyAddress->isEnabled()) {
+    btnCopyAddress->click();
+    e->accept();
+    return;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 void TFrmMain::changeEvent(QEvent* e) {

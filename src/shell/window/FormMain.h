@@ -17,6 +17,7 @@
 #include <string>
 
 class QAction;
+class QKeyEvent;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -274,6 +275,8 @@ class TFrmMain : public QWidget {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void changeEvent(QEvent* e) override;
+  // Enter that no control took runs the default button, "Copy address".
+  void keyPressEvent(QKeyEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
