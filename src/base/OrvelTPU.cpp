@@ -561,8 +561,16 @@ std::string FileNameStem(const std::string& path) {
   return dot == std::string::npos ? std::string() : name.substr(0, dot);
 }
 
+size_t CharacterCount(const std::string& text) {
+  size_t count = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++count;
+  return count;
+}
+
 std::string PadRight(std::string text, char fill, size_t minLength) {
-  if (text.size() < minLength) text.append(minLength - text.size(), fill);
+  const size_t length = CharacterCount(text);
+  if (length < minLength) text.append(minLength - length, fill);
   return text;
 }
 

@@ -137,7 +137,11 @@ std::string GetLogonName();
 // The file name without its folder, up to (not including) its first ".";
 // empty when the name holds no ".". "a.b.exe" gives "a".
 std::string FileNameStem(const std::string& path);
-// The text with `fill` appended until it is at least `minLength` long.
+// The number of characters of a UTF-8 text (bytes that do not continue a
+// sequence).
+size_t CharacterCount(const std::string& text);
+// The text with `fill` appended until it has at least `minLength` characters
+// (UTF-8: "éééé" has 4).
 std::string PadRight(std::string text, char fill, size_t minLength);
 // Characters first..last (1-based, both included) of the text; empty when
 // last < first. Positions beyond the text are cut to it.

@@ -41,7 +41,7 @@ std::string SuggestedUserName() {
 }
 
 bool IsAcceptableUserName(const std::string& name) {
-  return name.size() >= kUserNameMinLength && name.find('*') == std::string::npos;
+  return CharacterCount(name) >= kUserNameMinLength && name.find('*') == std::string::npos;
 }
 
 std::string AskUserName(const std::string& candidate, const UserNamePrompt& prompt) {

@@ -196,6 +196,16 @@ TEST(TextRoutines, LastPosCopyRangeReverseAndPad) {
                   "b"));  // é kept whole
   EXPECT_EQ("abc0000", PadRight("abc", '0', 7));
   EXPECT_EQ("abcdefgh", PadRight("abcdefgh", '0', 7));
+  // Characters, not bytes.
+  EXPECT_EQ(
+      "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+      "000",
+      PadRight("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", '0', 7));
+  EXPECT_EQ(
+      "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
+      PadRight(
+          "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
+          '0', 7));
 }
 
 TEST(WriteFileAtomically, ReplacesWholeOrNotAtAll) {

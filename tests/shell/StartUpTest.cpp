@@ -151,6 +151,21 @@ TEST(EntrySteps, UserNamePromptRepeatsUntilAcceptable) {
   ScriptedPrompt cancel;
   cancel.answers = {"abc", std::nullopt};
   EXPECT_EQ("abc0000", AskUserName("", [&](const std::string& o) { return cancel(o); }));
+  // Lengths count characters: "éééé" has 4 and is padded to 7 characters;
+  // seven of them pass although "ééé0" has seven bytes.
+  ScriptedPrompt accents;
+  accents.answers = {
+      "\xC3\xA9\xC3\xA9\xC3\xA9"
+      "0",
+      "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"};
+  EXPECT_EQ("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9",
+            AskUserName("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9",
+                        [&](const std::string& o) { return accents(o); }));
+  EXPECT_EQ((std::vector<std::string>{"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+                                      "000",
+                                      "\xC3\xA9\xC3\xA9\xC3\xA9"
+                                      "0000"}),
+            accents.offered);
 }
 
 TEST_F(StartUpEnv, UserNameIsSuggestedOnceThenStored) {
