@@ -310,8 +310,8 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A value of a desktop entry's Exec key: the argument in double quotes with
-// the quoting rules of desktop entries, then the string escapes.
+}  // namespace
+
 std::string DesktopExecQuoted(const std::string& path) {
   std::string quoted = "\"";
   for (char c : path) {
@@ -327,6 +327,8 @@ std::string DesktopExecQuoted(const std::string& path) {
   }
   return escaped;
 }
+
+namespace {
 
 std::string RegistrySection(const std::string& key) {
   size_t b = 0;

@@ -137,6 +137,9 @@ std::string GetLogonName();
 // The file name without its folder, up to (not including) its first ".";
 // empty when the name holds no ".". "a.b.exe" gives "a".
 std::string FileNameStem(const std::string& path);
+// A value of a desktop entry's Exec key: the path in double quotes with the
+// quoting rules of desktop entries, then the string escapes.
+std::string DesktopExecQuoted(const std::string& path);
 // The number of characters of a UTF-8 text (bytes that do not continue a
 // sequence).
 size_t CharacterCount(const std::string& text);

@@ -405,8 +405,10 @@ TEST_F(SharingTest, ShortcutButtonMakesBothShortcuts) {
     QFile entry(path);
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly)) << path.toStdString();
     const QByteArray text = entry.readAll();
-    EXPECT_TRUE(text.startsWith("[Desktop Entry]"));
-    EXPECT_TRUE(text.contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\""));
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+    EXPECT_FALSE(text.contains('\r'));  // desktop entries end lines with LF only
+    const std::string program = QCoreApplication::applicationFilePath().toStdString();
+    EXPECT_TRUE(text.contains(("\nExec=" + DesktopExecQuoted(program) + "\n").c_str()));
   }
 }
 

@@ -482,10 +482,9 @@ void TFrmMain::btnShortcutClick() {
   // Both shortcuts are made anew, pointing at this program.
   const std::string program =
       ProgramFolder() + Std(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-  const std::string entry = std::string("[Desktop Entry]\r\nType=Application\r\nName=") +
-                            FormText::kShortcutName + "\r\nExec=\"" + program +
-                            "\"\r\nIcon=" + SystemFolder() +
-                            "mirelo tray.png\r\nTerminal=false\r\n";
+  const std::string entry = std::string("[Desktop Entry]\nType=Application\nName=") +
+                            FormText::kShortcutName + "\nExec=" + DesktopExecQuoted(program) +
+                            "\nIcon=" + SystemFolder() + "mirelo tray.png\nTerminal=false\n";
   const std::string desktop = GetSpecialFolder(SpecialFolder::Desktop);
   const std::string dataFolder = GetSpecialFolder(SpecialFolder::AppData);
   for (const std::string& folder :
