@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -178,6 +179,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   outer->addWidget(pnlSeeThrough);
   BuildBottom();
   BuildTray();
+  // The design widths suit a smaller font than many systems use.
+  WidenColumnsToCaptions();
 
   WireController();
   connect(edtAdr, &QLineEdit::textChanged, this, &TFrmMain::AdrChanged);
@@ -580,7 +583,23 @@ void TFrmMain::SetSkinActive(bool on) {
   setStyleSheet(on ? QString::fromLatin1(kSkin) : QString());
 }
 
-void TFrmMain::chkUseSkinsClick() { SetSkinActive(chkUseSkins->isChecked()); }
+void TFrmMain::chkUseSkinsClick() {
+  SetSkinActive(chkUseSkins->isChecked());
+  WidenColumnsToCaptions();
+}
+
+void TFrmMain::WidenColumnsToCaptions() {
+  for (QTableWidget* table : findChildren<QTableWidget*>()) {
+    QHeaderView* header = table->horizontalHeader();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int c = 0; c < table->columnCount(); ++c) {
+      const QTableWidgetItem* item = table->horizontalHeaderItem(c);
+      if (!item) continue;
+      const int needed = header->fontMetrics().horizontalAdvance(item->text()) + 2 * margin + 2;
+      if (table->columnWidth(c) < needed) table->setColumnWidth(c, needed);
+    }
+  }
+}
 
 void TFrmMain::RestoreFromTray() {
   TrayIcon->hide();
@@ -622,6 +641,7 @@ void TFrmMain::keyPressEvent(QKeyEvent* e) {
 
 void TFrmMain::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
+  if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) WidenColumnsToCaptions();
   if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
       QSystemTrayIcon::isSystemTrayAvailable()) {
     // Minimised to the tray: the window hides until the icon brings it back.

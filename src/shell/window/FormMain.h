@@ -280,6 +280,9 @@ class TFrmMain : public QWidget {
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  // Widens every table column whose header text does not fit in the
+  // header's present font.
+  void WidenColumnsToCaptions();
   void BuildTop();
   void BuildShareTab();
   void BuildConnectionsTab();
