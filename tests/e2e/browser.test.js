@@ -228,6 +228,22 @@ async function main() {
     assert.ok(sameBytes(fs.readFileSync(stored), upload));
   });
 
+  await check('a second upload of one name is kept beside the first', async () => {
+    await page.goto(server.base);
+    await Promise.all([page.waitForNavigation(), page.click('input[value="Upload"]')]);
+    const first = fs.readFileSync(path.join(shared, 'to upload.bin'));
+    const second = crypto.randomBytes(90000);
+    const local = path.join(tmp, 'again', 'to upload.bin');
+    fs.mkdirSync(path.dirname(local), { recursive: true });
+    fs.writeFileSync(local, second);
+    await page.setInputFiles('input[type="file"]', local);
+    dialogs.length = 0;
+    await page.click('input[type="submit"]');
+    await page.waitForFunction(() => document.getElementById('r').textContent === 'File uploaded.');
+    assert.ok(sameBytes(fs.readFileSync(path.join(shared, 'to upload.bin')), first));
+    assert.ok(sameBytes(fs.readFileSync(path.join(shared, 'to upload (2).bin')), second));
+  });
+
   await check('hostile names run no script', async () => {
     dialogs.length = 0;
     await page.goto(server.base, { waitUntil: 'load' });
