@@ -21,6 +21,11 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -367,6 +372,34 @@ TEST_F(SharingTest, ReportsFillTheTableAndTheLog) {
   form.reset();
   std::thread late([&] { report("10.0.0.3", "Connecting...", ""); });
   late.join();
+}
+
+TEST_F(SharingTest, PortInUseSaysWhatTheErrorMeans) {
+  // A listener on loopback holds a port.
+  const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, ::listen(holder, 1));
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(0, ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &size));
+  const int port = ntohs(addr.sin_port);
+  WriteSettings("[Internet]\r\nPort=" + std::to_string(port) + "\r\n");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(shared)));
+  TFrmMain& f = Create();
+  f.SetBindAddress("127.0.0.1");
+  f.spnPort->setValue(port);
+  messages.clear();
+  f.actShare->trigger();
+  ::close(holder);
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(MessageKind::Error, messages[0].kind);
+  EXPECT_EQ("Cannot listen on port " + std::to_string(port) +
+                ": the port is already in use (socket error 10048)",
+            messages[0].text);
+  f.FormDestroy();
 }
 
 TEST_F(SharingTest, CloseConfirmationKeepsSharing) {
