@@ -188,6 +188,14 @@ TEST(FormLayout, EveryHeaderAndLabelCaptionFitsItsSpace) {
         EXPECT_GE(label->width() - m.left() - m.right(), TextWidth(label, label->text()))
             << label->objectName().toStdString() << ": " << label->text().toStdString();
       }
+      // Tick boxes and choices: their caption beside the mark.
+      for (QAbstractButton* box : form.Page->widget(tab)->findChildren<QAbstractButton*>()) {
+        if (!box->isVisible() ||
+            (!qobject_cast<QCheckBox*>(box) && !qobject_cast<QRadioButton*>(box)))
+          continue;
+        EXPECT_GE(box->width(), box->sizeHint().width())
+            << box->objectName().toStdString() << ": " << box->text().toStdString();
+      }
     }
   }
 }
