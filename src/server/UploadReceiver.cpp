@@ -2,7 +2,7 @@
 // it under a free name.
 #include "server/UploadReceiver.h"
 
-#include "net/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <fcntl.h>
 #include <stdio.h>
