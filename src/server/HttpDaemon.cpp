@@ -78,6 +78,7 @@ void TTCPHttpDaemon::Start() {
   settings.Listings = listings_;
   settings.Registry = registry_;
   settings.HeadTimeLimitMs = HeadTimeLimitMs;
+  settings.Private = Private;
   acceptors_->listenFd = ListenSocket.Handle();
   acceptors_->maxThreads = std::max(MaxWorkers, 1);
   if (!listening_) return;

@@ -40,6 +40,9 @@ class TTCPHttpDaemon {
   std::string BindAddress = "0.0.0.0";
   int MaxWorkers = ServerLimits::kMaxWorkers;
   int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;
+  // Private sharing: every request must carry its key. Null: everyone may
+  // visit. The key may be changed while sharing (SetKey).
+  std::shared_ptr<TPrivateShare> Private;
 
   void SetPort(const std::string& port) { Port = port; }
   const TPluginList& Plugins() const { return *plugins_; }

@@ -115,7 +115,8 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
       Plugins(std::move(settings.Plugins)),
       RootFolder(std::move(settings.RootFolder)),
       TimeoutMs(settings.TimeoutMs),
-      HeadTimeLimitMs(settings.HeadTimeLimitMs) {
+      HeadTimeLimitMs(settings.HeadTimeLimitMs),
+      Private(std::move(settings.Private)) {
   Socket.AdoptHandle(std::move(connection), peer, peerSize);
   // A peer that stops reading is dropped after the same time-out as one that
   // stops sending, so it cannot hold a worker.
@@ -187,6 +188,14 @@ void TTCPHttpThrd::Exchange() {
   std::string method, uri, protocol;
   bool multipart = false;
   if (!ReadHead(method, uri, protocol, multipart)) return;
+  // A private share lets a request without its key go no further: no body is
+  // read or stored, no plug-in or route sees it.
+  if (Private) {
+    if (auto answer = Private->Check(uri, Headers, Socket.RemoteAddress())) {
+      SendResponse(GateResponse(std::move(*answer)), !protocol.empty());
+      return;
+    }
+  }
 
   RequestBody.clear();
   if (ContentLength >= 0) {
@@ -269,4 +278,12 @@ void TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol) {
     Socket.SendBytes(response.Body.data(), static_cast<int>(response.Body.size()));
   }
   Report("-1");
+}
+
+THttpResponse TTCPHttpThrd::GateResponse(TGateAnswer&& answer) {
+  THttpResponse response = THttpResponse::Raw(std::move(answer.Body));
+  response.Status = answer.Status;
+  response.Headers = std::move(answer.Headers);
+  response.Headers.push_back("Content-Length: " + std::to_string(response.Body.size()));
+  return response;
 }

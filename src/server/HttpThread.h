@@ -29,6 +29,7 @@
 #include "base/UniqueFd.h"
 #include "net/tcpsocket.h"
 #include "server/HttpResponse.h"
+#include "server/PrivateShare.h"
 #include "server/ServerActions.h"
 
 #include <condition_variable>
@@ -80,6 +81,7 @@ struct TWorkerSettings {
   std::shared_ptr<TFolderCache> Listings;     // may be null: folders read every time
   std::shared_ptr<TWorkerRegistry> Registry;  // may be null: not counted
   int HeadTimeLimitMs = 60 * 1000;
+  std::shared_ptr<TPrivateShare> Private;  // may be null: the share is open to all
 };
 
 class TTCPHttpThrd {
@@ -102,6 +104,7 @@ class TTCPHttpThrd {
   bool ReceiveUpload();
   THttpResponse Dispatch(const std::string& method, std::string uri);
   void SendResponse(THttpResponse&& response, bool withProtocol);
+  static THttpResponse GateResponse(TGateAnswer&& answer);
   void Report(const std::string& operation);
 
   TTcpBlockingSocket Socket;
@@ -119,4 +122,5 @@ class TTCPHttpThrd {
   TServerActions Actions;
   std::string RequestBody;
   int HeadTimeLimitMs;
+  std::shared_ptr<TPrivateShare> Private;
 };
