@@ -168,7 +168,8 @@ bool IsShareKey(std::string_view key) {
 
 std::string AddressWithKey(const std::string& webAddress, const std::string& key) {
   if (key.empty()) return webAddress;
-  return webAddress + "?key=" + key;
+  const bool slash = !webAddress.empty() && webAddress.back() == '/';
+  return webAddress + (slash ? "?key=" : "/?key=") + key;
 }
 
 bool SameKey(std::string_view given, std::string_view expected) {

@@ -81,8 +81,9 @@ std::string NewShareKey();
 // a-z, 0-9, "-" and "_" (at least 128 bits).
 bool IsShareKey(std::string_view key);
 
-// The web address with the key: "http://host:port/" + "?key=KEY". An empty
-// key gives the address unchanged.
+// The web address with the key: "http://host:port/?key=KEY" (the "/" added
+// when the address has none at its end). An empty key gives the address
+// unchanged.
 std::string AddressWithKey(const std::string& webAddress, const std::string& key);
 
 // Equal texts, in a time that depends only on the length of expected.

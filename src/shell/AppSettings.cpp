@@ -36,6 +36,8 @@ AppSettings LoadSettings(const std::string& settingsFile, const std::string& sha
   if (s.IpEchoHost.empty()) s.IpEchoHost = d.IpEchoHost;
   s.TrackerHost = ini.ReadString("Network", "TrackerHost", d.TrackerHost);
   if (s.TrackerHost.empty()) s.TrackerHost = d.TrackerHost;
+  s.PrivateSharing = ini.ReadBool("Private", "PrivateSharing", d.PrivateSharing);
+  s.PrivateKey = ini.ReadString("Private", "Key", d.PrivateKey);
   return s;
 }
 
@@ -59,5 +61,9 @@ bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
   ini.WriteInteger("Settings", "spnHeight", s.ThumbHeight);
   ini.WriteString("Network", "IpEchoHost", s.IpEchoHost);
   ini.WriteString("Network", "TrackerHost", s.TrackerHost);
+  if (s.PrivateSharing || !s.PrivateKey.empty()) {
+    ini.WriteBool("Private", "PrivateSharing", s.PrivateSharing);
+    ini.WriteString("Private", "Key", s.PrivateKey);
+  }
   return ini.Save(false);
 }

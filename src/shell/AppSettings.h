@@ -44,6 +44,10 @@ struct AppSettings {
   int ThumbHeight = 96;                           // "Settings" / "spnHeight"
   std::string IpEchoHost = kDefaultIpEchoHost;    // "Network" / "IpEchoHost"
   std::string TrackerHost = kDefaultTrackerHost;  // "Network" / "TrackerHost"
+  // Private sharing: every visitor needs the key. The section is written
+  // only once it has been used, so a file without it stays as it was.
+  bool PrivateSharing = false;  // "Private" / "PrivateSharing"
+  std::string PrivateKey;       // "Private" / "Key"
 
   bool operator==(const AppSettings&) const = default;
 };

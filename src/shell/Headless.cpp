@@ -9,15 +9,18 @@
 #include "imaging/CacheKeeper.h"
 #include "network/HeadlessCommands.h"
 #include "server/HttpDaemon.h"
+#include "server/PrivateShare.h"
 #include "server/ServerLimits.h"
 #include "shell/AppSettings.h"
 #include "shell/EntrySequence.h"
 #include "shell/HeadlessOptions.h"
 #include "shell/LogFile.h"
+#include "shell/QrCode.h"
 #include "shell/StatusBoard.h"
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -210,6 +213,9 @@ class HeadlessShell {
     if (root.back() != '/') root += '/';
     daemon_->RootFolder = root;
     daemon_->SystemFolder = SystemFolder();
+    if (settings_.PrivateSharing) {
+      daemon_->Private = std::make_shared<TPrivateShare>(settings_.PrivateKey);
+    }
     {
       std::lock_guard<std::mutex> hold(reporting_->lock);
       reporting_->board.StartSharing();
@@ -286,6 +292,10 @@ int RunHeadless(int argc, char** argv) {
   AppSettings settings = LoadSettings(SettingsFile(), WorkingFolder());
   const bool chooseDefaultFolder = FirstRun() && !options.folder;
   ApplyOptions(options, settings);
+  // A private share always has a key; --new-key makes old links useless.
+  if (options.newKey || (settings.PrivateSharing && !IsShareKey(settings.PrivateKey))) {
+    settings.PrivateKey = NewShareKey();
+  }
   cache->SetFilterIndex(static_cast<std::uint8_t>(settings.ResamplerQuality));
   // Without a cache folder a new size cannot clear the cache: said, not fatal.
   try {
@@ -341,7 +351,15 @@ int RunHeadless(int argc, char** argv) {
     if (shell.Share()) {
       const int port = shell.BoundPort();
       PrintLine(FolderBannerText(live.SharedFolder));
-      PrintLine("Web address: " + ComposeWebAddress(live.ServerAddress, port));
+      // The key goes into the address given to friends, never into the
+      // presence record (network.WebAddress above).
+      const std::string address = AddressWithKey(ComposeWebAddress(live.ServerAddress, port),
+                                                 live.PrivateSharing ? live.PrivateKey : "");
+      PrintLine("Web address: " + address);
+      if (options.qr || ::isatty(STDOUT_FILENO)) {
+        Printer().Add(QrHalfBlockText(MakeQrMatrix(address)));
+        Printer().Flush();
+      }
       PrintLine("On this computer: http://127.0.0.1:" + std::to_string(port) + "/");
     } else {
       if (!IsFolder(live.SharedFolder)) {

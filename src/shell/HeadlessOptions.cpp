@@ -78,6 +78,12 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
       }
     } else if (arg == "--send-ip") {
       options.sendIp = true;
+    } else if (arg == "--private") {
+      options.privateShare = true;
+    } else if (arg == "--new-key") {
+      options.newKey = true;
+    } else if (arg == "--qr") {
+      options.qr = true;
     } else if (arg == "--list-users") {
       options.listUsers = true;
     } else if (arg == "--no-uploads") {
@@ -101,6 +107,7 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
   if (o.filter) s.ResamplerQuality = *o.filter;
   if (o.thumbWidth) s.ThumbWidth = *o.thumbWidth;
   if (o.thumbHeight) s.ThumbHeight = *o.thumbHeight;
+  if (o.privateShare) s.PrivateSharing = true;
 }
 
 std::string HeadlessUsage() {
@@ -119,6 +126,9 @@ std::string HeadlessUsage() {
          "  --thumb-height N    thumbnail height (16 to 1024)\n"
          "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
+         "  --private           private sharing: only visitors with the key in the address\n"
+         "  --new-key           replace the key of private sharing (old links stop working)\n"
+         "  --qr                print the address's QR code even when output is not a terminal\n"
          "  --send-ip           announce yourself on the public network once, then end\n"
          "  --list-users        list the users of the public network, then end\n"
          "  ShareOff            (first argument) start without sharing\n"

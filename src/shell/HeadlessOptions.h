@@ -23,6 +23,9 @@ struct HeadlessOptions {
   std::optional<int> thumbWidth;       // --thumb-width N
   std::optional<int> thumbHeight;      // --thumb-height N
   bool sendIp = false;                 // --send-ip: register the presence once and end
+  bool privateShare = false;           // --private: only visitors with the key
+  bool newKey = false;                 // --new-key: replace the key of private sharing
+  bool qr = false;                     // --qr: print the QR code even when not on a terminal
   bool listUsers = false;              // --list-users: print the public network's users and end
 };
 

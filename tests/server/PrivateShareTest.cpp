@@ -30,7 +30,8 @@ TEST(PrivateShareKey, NewKeysAreUrlSafeLongAndDifferent) {
   EXPECT_FALSE(IsShareKey("short"));
   EXPECT_FALSE(IsShareKey("abcdefghijklmnopqrstuvwxyz01234+"));
   EXPECT_EQ("http://1.2.3.4:3724/?key=" + kKey, AddressWithKey("http://1.2.3.4:3724/", kKey));
-  EXPECT_EQ("http://1.2.3.4:3724/", AddressWithKey("http://1.2.3.4:3724/", ""));
+  EXPECT_EQ("http://1.2.3.4:3724/?key=" + kKey, AddressWithKey("http://1.2.3.4:3724", kKey));
+  EXPECT_EQ("http://1.2.3.4:3724", AddressWithKey("http://1.2.3.4:3724", ""));
 }
 
 TEST(PrivateShareKey, SameKeyNeedsEveryByteAndTheLength) {

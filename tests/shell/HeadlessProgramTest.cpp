@@ -1,6 +1,7 @@
 // End-to-end tests of the headless program: the built mirelo-share started
 // with its own HOME and XDG folders, talked to over loopback, stopped with a
 // signal, and its files read back.
+#include "QrDecode.h"
 #include "TempFolder.h"
 
 #include <arpa/inet.h>
@@ -127,6 +128,12 @@ class ProgramRun {
   int code_ = -1;
   std::string out_, err_;
 };
+
+// Decodes the half-block text with the system's decoder.
+void WritePgmAndExpect(const TempFolder& env, const std::string& text, const std::string& address) {
+  testing_qr::WritePgm(testing_qr::ParseHalfBlocks(text), env / "code.pgm");
+  EXPECT_EQ(address, testing_qr::Decode(env / "code.pgm")) << text;
+}
 
 const std::regex kLocalAddress(R"(http://127\.0\.0\.1:(\d+)/)");
 const std::regex kWebAddress(R"(Web address: http://([^:\s]*):(\d+))");
@@ -409,6 +416,53 @@ TEST(HeadlessProgram, CurlAndWgetResumeACutDownload) {
   EXPECT_EQ(0u, refused.find("HTTP/1.0 416\r\n")) << refused;
   EXPECT_NE(std::string::npos,
             refused.find("Content-Range: bytes */" + std::to_string(content.size())));
+}
+
+TEST(HeadlessProgram, PrivateSharingPrintsTheAddressWithTheKeyAndItsQrCode) {
+  TempFolder env;
+  const std::string work = env / "work";
+  const std::regex withKey(R"(Web address: (http://\S*:\d+/\?key=([A-Za-z0-9_-]+))\n)");
+  std::string firstKey;
+  {
+    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--private", "--qr"});
+    auto local = run.WaitForOutput(kLocalAddress);
+    ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+    const int port = std::stoi(local[1]);
+    const auto address = run.WaitForOutput(withKey);
+    ASSERT_FALSE(address.empty()) << run.Out();
+    firstKey = address[2];
+    EXPECT_GE(firstKey.size() * 6, 128u);
+    // The QR code between the address and the local line encodes the address exactly.
+    const std::string out = run.Out();
+    const std::size_t from = out.find('\n', out.find("Web address: ")) + 1;
+    const std::string code = out.substr(from, out.find("On this computer") - from);
+    WritePgmAndExpect(env, code, address[1]);
+
+    EXPECT_EQ(0u, Send(port, "GET / HTTP/1.0\r\n\r\n").find("HTTP/1.0 403"));
+    const std::string visit = Send(port, "GET /?key=" + firstKey + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(0u, visit.find("HTTP/1.0 303")) << visit;
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait());
+  }
+  // The key is kept: the next run shares privately with the same key, and
+  // --new-key replaces it.
+  {
+    ProgramRun run(env, {"--workdir", work, "--port", "0", "--new-key"});
+    auto local = run.WaitForOutput(kLocalAddress);
+    ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+    const int port = std::stoi(local[1]);
+    const auto address = run.WaitForOutput(withKey);
+    ASSERT_FALSE(address.empty()) << run.Out();
+    const std::string newKey = address[2];
+    EXPECT_NE(firstKey, newKey);
+    EXPECT_EQ(0u, Send(port, "GET /?key=" + firstKey + " HTTP/1.0\r\n\r\n").find("HTTP/1.0 403"));
+    EXPECT_EQ(0u, Send(port, "GET / HTTP/1.0\r\nCookie: mirelo_key=" + newKey + "\r\n\r\n")
+                      .find("HTTP/1.0 200"));
+    // Without a terminal and without --qr no code is printed.
+    EXPECT_EQ(std::string::npos, run.Out().find("\u2588"));
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait());
+  }
 }
 
 }  // namespace
