@@ -20,8 +20,10 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -38,6 +40,21 @@ namespace {
 constexpr int kExitNotShared = 1;    // the folder is missing or the port cannot be bound
 constexpr int kExitBadUsage = 2;     // an argument the program does not understand
 constexpr int kExitFolderInUse = 3;  // another process uses the working folder
+
+// What is wrong with a folder named on the command line for sharing; empty
+// when it is a folder this process can list.
+std::string SharedFolderProblem(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "The folder to share does not exist: " + folder;
+    return "The folder to share cannot be read: " + folder;
+  }
+  if (!S_ISDIR(st.st_mode)) return "The folder to share is not a folder: " + folder;
+  if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+    return "The folder to share cannot be read: " + folder;
+  }
+  return {};
+}
 
 // Text for standard output, written by a thread of its own: a worker that
 // reports never waits for a write (nor for another worker's), and text that
@@ -347,6 +364,12 @@ int RunHeadless(int argc, char** argv) {
   } else if (options.sendIp) {
     // The "Send IP" button: announce the web address once and end.
     exitCode = RunSendIp(network, [&log](const std::string& line) { log.Add(line); });
+  } else if (!options.shareOff && options.folder &&
+             !SharedFolderProblem(live.SharedFolder).empty()) {
+    // A folder named on the command line that cannot be shared is a usage
+    // error: said exactly, and the program ends.
+    ShowError(SharedFolderProblem(live.SharedFolder));
+    exitCode = kExitBadUsage;
   } else if (!options.shareOff) {
     if (shell.Share()) {
       const int port = shell.BoundPort();

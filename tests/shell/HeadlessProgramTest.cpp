@@ -315,14 +315,29 @@ TEST(HeadlessProgram, PortInUseSaysWhatTheErrorMeans) {
       << run.Err();
 }
 
-TEST(HeadlessProgram, MissingSharedFolderIsReported) {
-  TempFolder env;
-  ProgramRun run(
-      env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "gone"});
-  EXPECT_EQ(1, run.Wait());
-  EXPECT_NE(std::string::npos, run.Err().find("Please choose the folder you want to share"))
-      << run.Err();
-  EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("Folder=" + (env / "gone")));
+// A folder named with --folder that cannot be shared is said exactly, and the
+// program ends with the usage error's code; the setting is kept all the same.
+TEST(HeadlessProgram, AFolderThatCannotBeSharedIsNamedAndEndsTheRun) {
+  const struct {
+    const char* name;
+    bool isFile;
+    const char* message;
+  } cases[] = {
+      {"gone", false, "The folder to share does not exist: "},
+      {"notes.txt", true, "The folder to share is not a folder: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder env;
+    if (c.isFile) env.Write(c.name, "text");
+    ProgramRun run(
+        env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / c.name});
+    EXPECT_EQ(2, run.Wait());
+    EXPECT_NE(std::string::npos, run.Err().find(c.message + (env / c.name))) << run.Err();
+    EXPECT_EQ(std::string::npos, run.Out().find("Web address")) << run.Out();
+    EXPECT_NE(std::string::npos,
+              env.Read("work/system/Mirelo.INI").find("Folder=" + (env / c.name)));
+  }
 }
 
 // Runs a client program (found on PATH) with its output discarded; its exit
