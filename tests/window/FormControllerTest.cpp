@@ -33,6 +33,21 @@ namespace {
 
 using FirstRunTest = WindowFixture;
 
+// Started with --workdir, the first run offers (and makes) its shared folder
+// in the working folder, as the headless program does.
+TEST_F(FirstRunTest, AChosenWorkingFolderHoldsTheFirstSharedFolder) {
+  ASSERT_TRUE(FirstRun());
+  answers = {"Ann Smith"};
+  sharedFolderBase = WorkingFolder();
+  TFrmMain& f = Create();
+  f.show();
+  f.CompleteStartUp(true);
+  ASSERT_EQ(1u, folderAsks.size());
+  EXPECT_EQ(WorkingFolder() + "Shared folder", folderAsks[0].folder);
+  EXPECT_TRUE(IsFolder(WorkingFolder() + "Shared folder"));
+  EXPECT_NE(ProgramFolder(), WorkingFolder());
+}
+
 TEST_F(FirstRunTest, AsksNameAndFolderThenShares) {
   ASSERT_TRUE(FirstRun());
   // A refused name, then an accepted one.

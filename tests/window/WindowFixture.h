@@ -94,6 +94,7 @@ class WindowFixture : public ::testing::Test {
   // a closed loopback port, so nothing leaves the machine.
   TFrmMain& Create() {
     form = std::make_unique<TFrmMain>();
+    form->SharedFolderBase = sharedFolderBase;
     form->FormCreate();
     if (!keepNetworkHosts) form->SetNetworkHosts("127.0.0.1:1", "127.0.0.1:1");
     return *form;
@@ -119,5 +120,6 @@ class WindowFixture : public ::testing::Test {
   std::vector<std::string> answers;
   std::vector<FolderAsk> folderAsks;
   std::string folderAnswer;
+  std::string sharedFolderBase;  // TFrmMain::SharedFolderBase
   bool keepNetworkHosts = false;
 };

@@ -172,6 +172,8 @@ void TFrmMain::CompleteStartUp(bool shareOff) {
   Guard([this] { PageChange(); });
   if (FirstRun()) {
     QApplication::restoreOverrideCursor();
+    // A chosen working folder holds the first shared folder, made ready.
+    if (!SharedFolderBase.empty()) CreateFolderIfMissingQuietly(edtDirectory->text().toStdString());
     ShowInfo("Press [OK] to choose the folder you want to share...");
     Page->setCurrentWidget(tabShare);
     Guard([this] { btnBrowseClick(); });
@@ -219,7 +221,8 @@ TCacheObj* TFrmMain::Cache() const { return d->cache.get(); }
 // ---- Settings on the controls ----
 
 void TFrmMain::LoadSettings() {
-  const AppSettings s = ::LoadSettings(SettingsFile(), ProgramFolder());
+  const AppSettings s =
+      ::LoadSettings(SettingsFile(), SharedFolderBase.empty() ? ProgramFolder() : SharedFolderBase);
   m_loaded = s;
   {
     // The tab is chosen without its change behaviour (start-up shows the picture).

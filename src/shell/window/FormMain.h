@@ -60,6 +60,11 @@ class TFrmMain : public QWidget {
   explicit TFrmMain(QWidget* parent = nullptr);
   ~TFrmMain() override;
 
+  // Where the first run's "Shared folder" goes, ending in "/"; set before
+  // FormCreate. Empty: beside the program. A working folder given with
+  // --workdir holds it instead, as in the headless program.
+  std::string SharedFolderBase;
+
   // Top panel and bottom row.
   QWidget* pnlTop;
   QLabel* imgLogo;

@@ -145,6 +145,7 @@ int RunWindow(int argc, char** argv) {
   int rc = 0;
   {
     TFrmMain form;
+    if (!workdir.empty()) form.SharedFolderBase = WorkingFolder();
     form.FormCreate();
     ListenForOtherInstances(InstanceSocketPath(), &form);
     QObject::connect(&form, &TFrmMain::Closed, &app, &QCoreApplication::quit);
