@@ -10,7 +10,7 @@ packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-
   libqrencode-dev qt6-base-dev libgl-dev)
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-    chromium xvfb xauth nodejs npm curl wget zbar-tools)
+    clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools)
 fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
