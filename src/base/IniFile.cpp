@@ -1,7 +1,7 @@
 // INI file reading and atomic writing.
 #include "base/IniFile.h"
 
-#include "base/OrvelTPU.h"
+#include "base/FileUtil.h"
 
 #include <sys/stat.h>
 
@@ -32,8 +32,7 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (!IsRegularFile(path_)) return;
   std::ifstream in(path_, std::ios::binary);
   if (!in) return;
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

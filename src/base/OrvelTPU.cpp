@@ -2,6 +2,7 @@
 #include "base/OrvelTPU.h"
 
 #include "base/BaseLimits.h"
+#include "base/FileUtil.h"
 #include "base/IniFile.h"
 #include "base/Messages.h"
 #include "base/UniqueFd.h"
@@ -29,11 +30,6 @@ extern char** environ;
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string WithSlash(const std::string& folder) {
@@ -44,11 +40,6 @@ std::string WithSlash(const std::string& folder) {
 std::string WithoutSlash(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool GlobMatch(const std::string& name, const std::string& mask) {
@@ -79,7 +70,7 @@ enum class EntryType { Other, RegularFile, Folder };
 template <typename Visit>
 void ForEachEntry(const std::string& folder, Visit visit) {
   const std::string base = WithSlash(folder);
-  UniqueDir dir(::opendir(folder.empty() ? "." : folder.c_str()));
+  const UniqueDir dir = OpenFolder(folder.empty() ? "." : folder);
   if (!dir) return;
   while (dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
@@ -361,28 +352,6 @@ int SpawnXdgOpen(const std::string& target) {
 }
 
 }  // namespace
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, bool flush) {
-  std::string temp = path + ".tmp-XXXXXX";
-  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return false;
-  const int raw = fd.get();
-  struct stat st;
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  bool ok = ::fchmod(raw, mode) == 0;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(raw, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    if (n > 0) done += static_cast<size_t>(n);
-  }
-  if (ok && flush) ok = ::fsync(raw) == 0;
-  if (fd.Close() != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
-}
 
 std::string AutoStartEntryPath(const std::string& programPath) {
   std::string stem = FileNameStem(programPath);

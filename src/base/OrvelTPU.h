@@ -73,12 +73,6 @@ std::string ExpandCrLf(const std::string& text);
 
 // ---- Desktop: autostart, shortcuts, opening documents, the registry file ----
 
-// Atomic file replacement: writes the bytes to a temporary file beside the
-// target, closes it with errors checked (fsync first when `flush`), then
-// renames it over the target. False when any step failed (the target is then
-// unchanged).
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, bool flush);
-
 // Starting with the user's logon: an XDG autostart entry
 // $XDG_CONFIG_HOME/autostart/<stem>.desktop whose Exec= holds the program path
 // in double quotes; "off" deletes that entry. <stem> is FileNameStem of the

@@ -1,6 +1,7 @@
 // Start-up paths, version texts, the beta marker and single-instance locks.
 #include "base/StartUp.h"
 
+#include "base/FileUtil.h"
 #include "base/OrvelTPU.h"
 
 #include <fcntl.h>
@@ -115,11 +116,7 @@ std::string ShortVersionOf(const std::string& version) {
 
 std::string GetShortVersion() { return ShortVersionOf(GetFileVersion()); }
 
-bool IsBetaTester() {
-  struct stat st;
-  const std::string marker = ProgramFolder() + "BetaTester";
-  return ::stat(marker.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool IsBetaTester() { return IsRegularFile(ProgramFolder() + "BetaTester"); }
 
 const std::string& UserName() { return State().userName; }
 void SetUserName(const std::string& name) { State().userName = name; }

@@ -1,6 +1,7 @@
 // The thumbnail cache: lists, index, pending thumbnails and the database files.
 #include "imaging/CacheKeeper.h"
 
+#include "base/FileUtil.h"
 #include "base/IniFile.h"
 #include "base/Messages.h"
 #include "base/OrvelTPU.h"
@@ -85,10 +86,6 @@ bool IsThumbFileName(const std::string& name) {
   if (name.size() <= kExt.size() || !name.ends_with(kExt)) return false;
   return std::all_of(name.begin(), name.end() - kExt.size(),
                      [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool StatRegular(const std::string& path, struct stat& st) {
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool Newer(const struct timespec& a, const struct timespec& b) {
@@ -335,7 +332,7 @@ bool TCacheObj::ThumbIsCurrent(const std::string& sourcePath, const std::string&
                                const struct timespec* sourceTime) const {
   if (!PlainName(name)) return false;
   struct stat thumb {};
-  if (!StatRegular(CacheFolder + name, thumb)) return false;
+  if (!IsRegularFile(CacheFolder + name, &thumb)) return false;
   if (sourceTime) return !Newer(*sourceTime, thumb.st_mtim);
   struct stat source {};
   if (::stat(sourcePath.c_str(), &source) != 0) return true;
@@ -363,7 +360,7 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
   // Outside the lock: which sources are regular files.
   std::vector<char> exists(n);
   for (std::size_t i = 0; i < n; ++i) {
-    exists[i] = StorablePath(paths[i]) && (sourceTimes || PictureFileExists(paths[i]));
+    exists[i] = StorablePath(paths[i]) && (sourceTimes || IsRegularFile(paths[i]));
   }
   std::size_t begin = 0;
   while (begin < n) {
@@ -483,7 +480,7 @@ std::vector<std::string> TCacheObj::GetThumbs(const std::vector<std::string>& so
   std::vector<struct timespec> times(sourcePaths.size(), timespec{0, -1});
   for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
     struct stat st {};
-    if (!sourcePaths[i].empty() && StatRegular(sourcePaths[i], st)) times[i] = st.st_mtim;
+    if (!sourcePaths[i].empty() && IsRegularFile(sourcePaths[i], &st)) times[i] = st.st_mtim;
   }
   return GetThumbsOfFiles(sourcePaths, times, threads);
 }
@@ -524,7 +521,7 @@ TCacheObj::Found TCacheObj::FindEntry(const std::string& sourcePath) {
 }
 
 std::string TCacheObj::AddEntry(const std::string& sourcePath) {
-  if (CacheFolder.empty() || !StorablePath(sourcePath) || !PictureFileExists(sourcePath)) {
+  if (CacheFolder.empty() || !StorablePath(sourcePath) || !IsRegularFile(sourcePath)) {
     return std::string();
   }
   JobPtr job;
@@ -582,8 +579,8 @@ void TCacheObj::SaveDB() {
     height = thumbHeight_;
     last = lastEntry_;
   }
-  const bool inputsSaved = WriteFileAtomically(CacheFolder + kInputFile, inputs).empty();
-  const bool outputsSaved = WriteFileAtomically(CacheFolder + kOutputFile, outputs).empty();
+  const bool inputsSaved = WriteFileAtomically(CacheFolder + kInputFile, inputs, false);
+  const bool outputsSaved = WriteFileAtomically(CacheFolder + kOutputFile, outputs, false);
   if (!inputsSaved || !outputsSaved) ShowError("Cannot save cache database!");
   IniFile ini(CacheFolder + kSettingsFile);
   ini.WriteInteger("Size", "ThumbWidth", width);
@@ -626,8 +623,8 @@ int TCacheObj::Maintain() {
   }
   std::unordered_set<std::uint64_t> gone;
   for (std::size_t k = 0; k < serials.size(); ++k) {
-    if (!PictureFileExists(paths[k]) || !PlainName(names[k]) ||
-        !PictureFileExists(CacheFolder + names[k])) {
+    if (!IsRegularFile(paths[k]) || !PlainName(names[k]) ||
+        !IsRegularFile(CacheFolder + names[k])) {
       gone.insert(serials[k]);
     }
   }

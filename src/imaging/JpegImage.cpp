@@ -4,12 +4,14 @@
 // caller's frame, so no C++ destructor is ever skipped.
 #include "imaging/JpegImage.h"
 
+#include "base/FileUtil.h"
 #include "imaging/ImageLimits.h"
 #include "imaging/PictureFiles.h"
 
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -313,8 +315,9 @@ std::string JpegImage::SaveToBytes() const {
 }
 
 void JpegImage::SaveToFile(const std::string& fileName) const {
-  const std::string error = WriteFileAtomically(fileName, SaveToBytes());
-  if (!error.empty()) throw std::runtime_error(error);
+  if (!WriteFileAtomically(fileName, SaveToBytes(), false)) {
+    throw std::runtime_error("Cannot save " + fileName + ": " + std::strerror(errno));
+  }
 }
 
 std::string JpegImage::Decode(Bitmap& bitmap) const {

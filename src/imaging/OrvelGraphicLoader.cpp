@@ -1,6 +1,8 @@
 // The image loader: extension tests and the load operations.
 #include "imaging/OrvelGraphicLoader.h"
 
+#include "base/FileUtil.h"
+
 #include <initializer_list>
 #include <stdexcept>
 #include <string_view>
@@ -100,7 +102,7 @@ void LoadEmf(const std::string& fileName, Bitmap&, std::string& error) {
 }
 
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error) {
-  if (!PictureFileExists(fileName)) {
+  if (!IsRegularFile(fileName)) {
     error = MissingFile(fileName);
   } else if (IsJpeg(fileName)) {
     LoadJpeg(fileName, bitmap, error);
@@ -154,7 +156,7 @@ void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error)
 }
 
 void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
-  if (!PictureFileExists(fileName)) {
+  if (!IsRegularFile(fileName)) {
     error = MissingFile(fileName);
     return;
   }

@@ -1,6 +1,7 @@
 // Recursive file search by wildcard mask.
 #include "server/FindFile.h"
 
+#include "base/FileUtil.h"
 #include "base/OrvelTPU.h"
 #include "base/UniqueFd.h"
 
@@ -11,15 +12,6 @@
 
 #include <algorithm>
 #include <memory>
-
-namespace {
-
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
-}  // namespace
 
 TFindFile::TFindFile() {
   char buf[4096];
@@ -46,7 +38,7 @@ void TFindFile::SearchFolder(const std::string& folder,
                              std::vector<std::pair<unsigned long, unsigned long>>& ancestors) {
   UniqueFd owned(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!owned) return;
-  DirPtr dir(fdopendir(owned.get()));
+  UniqueDir dir(fdopendir(owned.get()));
   if (!dir) return;
   const int fd = owned.release();  // the directory stream closes it now
   struct stat self {};

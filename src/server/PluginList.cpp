@@ -1,6 +1,7 @@
 // Plug-in libraries on dlopen, and the host table they call back through.
 #include "server/PluginList.h"
 
+#include "base/FileUtil.h"
 #include "net/tcpsocket.h"
 
 #include <dirent.h>
@@ -74,7 +75,7 @@ void SetPageControl(void* pageControl) { gPageControl.store(pageControl); }
 TPluginList::TPluginList(const std::string& folder) {
   std::string base = folder;
   if (!base.empty() && base.back() != '/') base += '/';
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(base.empty() ? "." : base.c_str()), ::closedir);
+  const UniqueDir dir = OpenFolder(base.empty() ? "." : base);
   if (!dir) return;
   std::vector<std::string> names;
   while (const dirent* e = ::readdir(dir.get())) {

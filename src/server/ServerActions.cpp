@@ -1,6 +1,7 @@
 // The router, the folder reader and the downloads.
 #include "server/ServerActions.h"
 
+#include "base/FileUtil.h"
 #include "server/RequestText.h"
 
 #include <dirent.h>
@@ -15,10 +16,6 @@
 #include <system_error>
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
 
 // Orders entries by CompareNames; entries that compare equal keep the
 // directory's order. Sorting indices moves each entry once.
@@ -53,11 +50,6 @@ UniqueFd OpenRegularFile(const std::string& path, uint64_t& size) {
   return fd;
 }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 namespace {
 
 // Fills entry from the entry named name in folder dfd (links followed, and
@@ -83,7 +75,7 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
                 std::vector<TFolderEntry>& folders) {
   files.clear();
   folders.clear();
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  const UniqueDir dir = OpenFolder(folder);
   if (!dir) return;
   const int dfd = dirfd(dir.get());
   while (dirent* e = readdir(dir.get())) {

@@ -83,5 +83,3 @@ bool IsPictureName(const std::string& name);
 // Opens path for reading without blocking; returns the handle only when it
 // is a regular file (after links), else none. size receives its length.
 UniqueFd OpenRegularFile(const std::string& path, uint64_t& size);
-// Whether path names a regular file (after links).
-bool IsRegularFile(const std::string& path);

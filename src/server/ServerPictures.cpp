@@ -2,6 +2,7 @@
 // the image loader and the thumbnail cache.
 #include "server/ServerActions.h"
 
+#include "base/FileUtil.h"
 #include "imaging/CacheKeeper.h"
 #include "imaging/OrvelGraphicLoader.h"
 #include "server/RequestText.h"

@@ -1,7 +1,7 @@
 // The log kept across runs.
 #include "shell/LogFile.h"
 
-#include "base/OrvelTPU.h"
+#include "base/FileUtil.h"
 
 #include <sys/stat.h>
 

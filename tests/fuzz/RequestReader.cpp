@@ -3,6 +3,7 @@
 #include "base/StartUp.h"
 #include "base/UniqueFd.h"
 #include "server/HttpThread.h"
+#include "support/TempFolder.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,16 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TFuzzSetup {
-  TFuzzSetup() {
-    std::string pattern = (fs::temp_directory_path() / "mirelo-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root = pattern + "/";
-  }
-  ~TFuzzSetup() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  std::string root;
+  TempFolder folder;
+  std::string root = folder.Slash();
   std::shared_ptr<TWorkerRegistry> registry = std::make_shared<TWorkerRegistry>();
 };
 

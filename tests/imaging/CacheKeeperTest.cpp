@@ -68,8 +68,8 @@ class CacheTest : public ::testing::Test {
   }
   ~CacheTest() override { SetMessageDisplay(nullptr); }
 
-  std::string CacheDir() const { return temp_.Path() + "/cache/"; }
-  std::string Pics() const { return temp_.Path() + "/pics/"; }
+  std::string CacheDir() const { return temp_ / "cache/"; }
+  std::string Pics() const { return temp_ / "pics/"; }
 
   // A JPEG picture of this size in the pictures folder.
   std::string Picture(const std::string& name, int width, int height) const {
@@ -451,8 +451,7 @@ TEST_F(CacheTest, BatchGivesWhatSingleLookupsGive) {
   listing.insert(listing.begin() + 9, bad);         // and the bad one again
   listing.push_back(kept);
 
-  const std::string dirs[] = {temp_.Path() + "/one/", temp_.Path() + "/two/",
-                              temp_.Path() + "/three/"};
+  const std::string dirs[] = {temp_ / "one/", temp_ / "two/", temp_ / "three/"};
   std::vector<std::string> results[3];
   std::vector<std::string> messages[3];
   for (int k = 0; k < 3; ++k) {

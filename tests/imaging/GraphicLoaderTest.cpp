@@ -1,6 +1,7 @@
 // Tests of the image loader: extension tests, file reading and loading every format.
 #include "imaging/OrvelGraphicLoader.h"
 
+#include "base/FileUtil.h"
 #include "imaging/LoaderFixtures.h"
 
 #include <gtest/gtest.h>
@@ -60,15 +61,15 @@ TEST(ExtensionTests, NamesAndTheirFormats) {
 TEST(PictureFiles, OnlyRegularFilesExist) {
   TempFolder dir;
   const std::string regular = dir.Write("real.jpg", "abc");
-  const std::string fifo = dir.Path() + "/fifo.jpg";
+  const std::string fifo = dir / "fifo.jpg";
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
-  const std::string zero = dir.Path() + "/zero.jpg";
+  const std::string zero = dir / "zero.jpg";
   ASSERT_EQ(0, ::symlink("/dev/zero", zero.c_str()));
-  const std::string dangling = dir.Path() + "/dangling.jpg";
-  ASSERT_EQ(0, ::symlink((dir.Path() + "/nothing").c_str(), dangling.c_str()));
-  const std::string link = dir.Path() + "/link.jpg";
+  const std::string dangling = dir / "dangling.jpg";
+  ASSERT_EQ(0, ::symlink((dir / "nothing").c_str(), dangling.c_str()));
+  const std::string link = dir / "link.jpg";
   ASSERT_EQ(0, ::symlink(regular.c_str(), link.c_str()));
-  const std::string sock = dir.Path() + "/sock.jpg";
+  const std::string sock = dir / "sock.jpg";
   const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_GE(s, 0);
   sockaddr_un addr{};
@@ -76,20 +77,19 @@ TEST(PictureFiles, OnlyRegularFilesExist) {
   ASSERT_LT(sock.size(), sizeof addr.sun_path);
   std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
   ASSERT_EQ(0, ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-  const std::string folder = dir.Path() + "/folder.jpg";
+  const std::string folder = dir / "folder.jpg";
   ASSERT_EQ(0, ::mkdir(folder.c_str(), 0700));
 
   struct Case {
     std::string path;
     bool exists;
   };
-  const Case cases[] = {
-      {regular, true}, {link, true},         {fifo, false},
-      {zero, false},   {sock, false},        {dangling, false},
-      {folder, false}, {"/dev/null", false}, {dir.Path() + "/missing.jpg", false}};
+  const Case cases[] = {{regular, true}, {link, true},         {fifo, false},
+                        {zero, false},   {sock, false},        {dangling, false},
+                        {folder, false}, {"/dev/null", false}, {dir / "missing.jpg", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(c.exists, PictureFileExists(c.path));
+    EXPECT_EQ(c.exists, IsRegularFile(c.path));
     std::string bytes = "untouched";
     const std::string error = ReadPictureFile(c.path, bytes);
     if (c.exists) {
@@ -114,16 +114,6 @@ TEST(PictureFiles, ReadLimitsAndStarts) {
   EXPECT_EQ("0123", bytes);
 }
 
-TEST(PictureFiles, AtomicWriteReplacesTheTarget) {
-  TempFolder dir;
-  const std::string path = dir.Write("t.jpg", "old contents");
-  EXPECT_EQ("", WriteFileAtomically(path, "new"));
-  std::string bytes;
-  ASSERT_EQ("", ReadPictureFile(path, bytes));
-  EXPECT_EQ("new", bytes);
-  EXPECT_NE("", WriteFileAtomically(dir.Path() + "/no/such/folder/x.jpg", "x"));
-}
-
 namespace {
 
 const std::uint8_t* U8(const std::string& s) {
@@ -144,7 +134,7 @@ std::string Bgr(std::initializer_list<std::uint32_t> rgbs) {
 
 TEST(LoadGraphic, MissingUnsupportedAndMetafiles) {
   TempFolder dir;
-  const std::string missing = dir.Path() + "/a.png";
+  const std::string missing = dir / "a.png";
   Bitmap bmp;
   std::string error = "stale";
   LoadGraphic(missing, bmp, error);
@@ -159,7 +149,7 @@ TEST(LoadGraphic, MissingUnsupportedAndMetafiles) {
   EXPECT_EQ("Metafile pictures cannot be shown here: " + emf, error);
   EXPECT_TRUE(bmp.Empty());
 
-  const std::string fifo = dir.Path() + "/pipe.jpg";
+  const std::string fifo = dir / "pipe.jpg";
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   LoadGraphic(fifo, bmp, error);  // must not block waiting for a writer
   EXPECT_EQ("File does not exist: " + fifo, error);
@@ -336,8 +326,8 @@ TEST(LoadAsJpeg, JpegBytesStayAndOtherFormatsAreCompressed) {
 
   LoadAsJpeg(dir.Write("i.ico", "x"), jpeg, error);
   EXPECT_EQ("Unsupported graphic format", error);
-  LoadAsJpeg(dir.Path() + "/none.gif", jpeg, error);
-  EXPECT_EQ("File does not exist: " + dir.Path() + "/none.gif", error);
+  LoadAsJpeg(dir / "none.gif", jpeg, error);
+  EXPECT_EQ("File does not exist: " + (dir / "none.gif"), error);
 }
 
 TEST(LoadAsJpeg, FailuresTextOrThrowAsEachFormatDoes) {

@@ -70,7 +70,7 @@ TEST(JpegImage, FileBytesAreSavedUnchanged) {
   EXPECT_EQ(7, jpeg.Width());
   EXPECT_EQ(5, jpeg.Height());
   EXPECT_EQ(original, jpeg.SaveToBytes());
-  const std::string copy = dir.Path() + "/copy.jpg";
+  const std::string copy = dir / "copy.jpg";
   jpeg.SaveToFile(copy);
   JpegImage again;
   again.LoadFromFile(copy);
@@ -82,8 +82,8 @@ TEST(JpegImage, LoadingFailuresThrowAndLeaveTheObject) {
   JpegImage jpeg;
   jpeg.Assign(TestPicture(2, 2));
   EXPECT_THROW(jpeg.LoadFromFile(dir.Write("x.jpg", "not a jpeg at all")), std::runtime_error);
-  EXPECT_THROW(jpeg.LoadFromFile(dir.Path() + "/missing.jpg"), std::runtime_error);
-  EXPECT_THROW(jpeg.LoadFromFile(dir.Path()), std::runtime_error);  // a folder
+  EXPECT_THROW(jpeg.LoadFromFile(dir / "missing.jpg"), std::runtime_error);
+  EXPECT_THROW(jpeg.LoadFromFile(dir.Path().string()), std::runtime_error);  // a folder
   EXPECT_THROW(jpeg.LoadFromBytes(""), std::runtime_error);
   EXPECT_FALSE(jpeg.HoldsFileBytes());
   EXPECT_EQ(2, jpeg.Width());
@@ -186,7 +186,7 @@ TEST(ExifOrientation, FromAFile) {
   TempFolder dir;
   const std::string jpeg = WithExifOrientation(MakeJpeg(8, 8, 1, Solid(8, 8, {9})), 8, true);
   EXPECT_EQ(8, ReadJpegOrientation(dir.Write("r.jpg", jpeg)));
-  EXPECT_EQ(1, ReadJpegOrientation(dir.Path() + "/none.jpg"));
+  EXPECT_EQ(1, ReadJpegOrientation(dir / "none.jpg"));
 }
 
 // A hostile progressive file can hold thousands of scans; past the limit the

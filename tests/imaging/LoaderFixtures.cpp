@@ -16,25 +16,6 @@
 #include <utility>
 #include <vector>
 
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "loadertest.XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempFolder::Write(const std::string& name, const std::string& bytes) const {
-  const std::string path = path_ + "/" + name;
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-  return path;
-}
-
 std::string SharedTestData(const std::string& sub) {
   const char* env = std::getenv("MIRELO_SHARED_DIR");
   const std::string base = env && *env ? env : MIRELO_SHARED_DIR;

@@ -2,25 +2,11 @@
 #pragma once
 
 #include "imaging/Bitmap.h"
+#include "support/TempFolder.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A fresh temporary folder, removed with everything in it when the object dies.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return path_; }
-  // Writes bytes to a file of this name in the folder and returns its path.
-  std::string Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::string path_;
-};
 
 // The shared test data folder (the environment variable MIRELO_SHARED_DIR
 // overrides the built-in path); empty when it is absent.

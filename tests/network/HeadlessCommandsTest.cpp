@@ -4,6 +4,7 @@
 #include "network/HeadlessCommands.h"
 #include "network/Presence.h"
 #include "support/LoopbackServer.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -31,19 +32,14 @@ class HeadlessCommands : public ::testing::Test {
     SetMessageDisplay([this](MessageKind kind, const std::string& text) {
       if (kind == MessageKind::Error) capture_.errors.push_back(text);
     });
-    char pattern[] = "/tmp/mirelo-cmd-XXXXXX";
-    folder_ = mkdtemp(pattern);
-    setup_.SettingsFolder = folder_ + "/";
-    setup_.SharedFolder = folder_;
+    setup_.SettingsFolder = folder_.Slash();
+    setup_.SharedFolder = folder_.Path().string();
     setup_.UserName = "tester1";
     setup_.WebAddress = "http://198.51.100.1:3724";
   }
-  void TearDown() override {
-    SetMessageDisplay(nullptr);
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { SetMessageDisplay(nullptr); }
 
-  std::string folder_;
+  TempFolder folder_;
   TNetworkCommandSetup setup_;
   TCapture capture_;
 };
@@ -83,7 +79,7 @@ TEST_F(HeadlessCommands, SendIpReportsAnUnwritableRecordFile) {
     SendRaw(conn, "HTTP/1.0 200 OK\r\n\r\nfine");
   });
   setup_.TrackerHost = tracker.HostPort();
-  setup_.SettingsFolder = folder_ + "/no/such/folder/";
+  setup_.SettingsFolder = folder_ / "no/such/folder/";
   EXPECT_EQ(1, RunSendIp(setup_, capture_.Log()));
   ASSERT_EQ(1u, capture_.errors.size());
   EXPECT_NE(std::string::npos, capture_.errors[0].find("usrpk070.$$$"));

@@ -8,6 +8,7 @@
 #include "network/TrackerServer.h"
 #include "network/UserSearch.h"
 #include "support/LoopbackServer.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,28 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A temporary folder, removed with everything in it.
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "mirelo-net-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TTempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path() const { return path_ + "/"; }
-  void Write(const std::string& relative, const std::string& content = "x") const {
-    const fs::path file = fs::path(path_) / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << content;
-  }
-
- private:
-  std::string path_;
-};
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
   std::tm when{};
@@ -58,8 +37,8 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
 }  // namespace
 
 TEST(RegisterPresence, PostsTheWorkedExampleByteForByte) {
-  TTempFolder settings;
-  TTempFolder shared;
+  TempFolder settings;
+  TempFolder shared;
   for (int i = 0; i < 10; ++i) shared.Write("top" + std::to_string(i) + ".jpg");
   shared.Write("sub/a.txt");
   shared.Write("sub/deeper/b");
@@ -69,8 +48,8 @@ TEST(RegisterPresence, PostsTheWorkedExampleByteForByte) {
     SendRaw(conn, "HTTP/1.0 200 OK\r\n\r\nThank you\r\nabcdefg");
   });
   TPresenceSetup setup;
-  setup.SettingsFolder = settings.Path();
-  setup.SharedFolder = shared.Path();
+  setup.SettingsFolder = settings.Slash();
+  setup.SharedFolder = shared.Slash();
   setup.UserName = "abcdefg";
   setup.TrackerHost = tracker.HostPort();
   setup.Now = LocalTime(2008, 6, 5, 17, 5);
@@ -104,20 +83,20 @@ TEST(RegisterPresence, PostsTheWorkedExampleByteForByte) {
   EXPECT_LT(post.Head.find("Content-Type: "), post.Head.find("Content-Length: "));
 
   // The temporary record file is gone again.
-  EXPECT_FALSE(fs::exists(settings.Path() + "usrpk070.$$$"));
+  EXPECT_FALSE(fs::exists(settings.Slash() + "usrpk070.$$$"));
 }
 
 TEST(RegisterPresence, RefusalsAndFailures) {
-  TTempFolder settings;
-  TTempFolder shared;
+  TempFolder settings;
+  TempFolder shared;
   std::atomic<int> served{0};
   TLoopbackServer tracker([&served](const TServedRequest&, TTcpBlockingSocket& conn) {
     ++served;
     SendRaw(conn, "HTTP/1.0 500 Oops\r\n\r\nError page");
   });
   TPresenceSetup setup;
-  setup.SettingsFolder = settings.Path();
-  setup.SharedFolder = shared.Path();
+  setup.SettingsFolder = settings.Slash();
+  setup.SharedFolder = shared.Slash();
   setup.UserName = "abcdefg";
   setup.TrackerHost = tracker.HostPort();
   std::vector<std::string> log;
@@ -141,10 +120,10 @@ TEST(RegisterPresence, RefusalsAndFailures) {
   log.clear();
   EXPECT_FALSE(RegisterPresence(setup, "http://198.51.100.1:3724", logTo));
   EXPECT_EQ(std::vector<std::string>{""}, log);
-  EXPECT_FALSE(fs::exists(settings.Path() + "usrpk070.$$$"));
+  EXPECT_FALSE(fs::exists(settings.Slash() + "usrpk070.$$$"));
 
   // A settings folder that is not there: nothing is sent, the caller hears of it.
-  setup.SettingsFolder = settings.Path() + "missing/";
+  setup.SettingsFolder = settings.Slash() + "missing/";
   setup.TrackerHost = tracker.HostPort();
   EXPECT_THROW(RegisterPresence(setup, "http://198.51.100.1:3724", logTo), std::runtime_error);
   EXPECT_EQ(1, served.load());
@@ -166,8 +145,8 @@ class TrackerServerTest : public ::testing::Test {
 
   TPresenceSetup Setup(const std::string& user) const {
     TPresenceSetup setup;
-    setup.SettingsFolder = settings_.Path();
-    setup.SharedFolder = shared_.Path();
+    setup.SettingsFolder = settings_.Slash();
+    setup.SharedFolder = shared_.Slash();
     setup.UserName = user;
     setup.TrackerHost = host_;
     setup.Now = LocalTime(2008, 6, 5, 17, 5);
@@ -176,8 +155,8 @@ class TrackerServerTest : public ::testing::Test {
   }
 
   std::atomic<std::time_t> now_{1000000};
-  TTempFolder settings_;
-  TTempFolder shared_;
+  TempFolder settings_;
+  TempFolder shared_;
   std::unique_ptr<TTrackerServer> server_;
   std::string host_;
 };

@@ -16,7 +16,6 @@
 namespace {
 
 using servertest::SetTime;
-using servertest::TempFolder;
 using servertest::WriteAll;
 
 // The entries as text, with everything a page shows of them.
@@ -65,8 +64,8 @@ struct Folders {
   }
 
   TempFolder temp;
-  const std::string shared = temp.Path() + "shared/";
-  const std::string outside = temp.Path() + "outside/";
+  const std::string shared = temp.Slash() + "shared/";
+  const std::string outside = temp.Slash() + "outside/";
 };
 
 TEST(FolderCache, KeptListingIsReusedUntilSomethingChanges) {
@@ -133,21 +132,21 @@ TEST(FolderCache, PathThatLeadsElsewhereIsListedAgain) {
   // The folder is moved away and another takes its path: no event of the
   // watched folder tells it.
   ASSERT_EQ(
-      0, ::rename(shared.substr(0, shared.size() - 1).c_str(), (f.temp.Path() + "moved").c_str()));
+      0, ::rename(shared.substr(0, shared.size() - 1).c_str(), (f.temp.Slash() + "moved").c_str()));
   ASSERT_EQ(0, ::mkdir(shared.c_str(), 0755));
   WriteAll(shared + "other.txt", "o");
   const std::string second = Describe(*cache.List(shared));
   EXPECT_NE(first, second);
   EXPECT_EQ(FreshListing(shared), second);
   // And a path that leads nowhere lists nothing.
-  EXPECT_EQ("files:\nfolders:\n", Describe(*cache.List(f.temp.Path() + "missing/")));
+  EXPECT_EQ("files:\nfolders:\n", Describe(*cache.List(f.temp.Slash() + "missing/")));
 }
 
 TEST(FolderCache, KeepsABoundedNumberOfListings) {
   TempFolder temp;
   TFolderCache cache;
   for (int i = 0; i < 80; ++i) {
-    const std::string folder = temp.Path() + "many" + std::to_string(i) + "/";
+    const std::string folder = temp.Slash() + "many" + std::to_string(i) + "/";
     ASSERT_EQ(0, ::mkdir(folder.c_str(), 0755));
     WriteAll(folder + "f.txt", std::to_string(i));
     EXPECT_EQ(FreshListing(folder), Describe(*cache.List(folder)));

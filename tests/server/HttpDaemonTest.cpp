@@ -31,7 +31,7 @@ TEST(HttpDaemon, MissingPluginFolderLoadsNothing) {
 }
 
 TEST(HttpDaemon, StopFreesThePortAndANewListenerBindsItAgain) {
-  TTempFolder root, plugins;
+  TempFolder root, plugins;
   int port = 0;
   {
     TServerHarness first;
@@ -55,7 +55,7 @@ TEST(HttpDaemon, StopFreesThePortAndANewListenerBindsItAgain) {
 
 TEST(HttpDaemon, PortInUseAcceptsNothingAndStopsCleanly) {
   TServerHarness holder;
-  TTempFolder plugins;
+  TempFolder plugins;
   TTCPHttpDaemon daemon(plugins.Slash());
   daemon.BindAddress = "127.0.0.1";
   daemon.SetPort(std::to_string(holder.Port()));
@@ -85,7 +85,7 @@ TEST(HttpDaemon, StopDuringAnExchangeLetsItFinishAndReport) {
 
 class DownloadBlocks : public ::testing::Test {
  protected:
-  TTempFolder folder;
+  TempFolder folder;
 
   TFileRange Open(std::size_t size) {
     const auto path = folder.Path() / "file.bin";

@@ -35,7 +35,7 @@ class GoldenPages : public ::testing::Test {
     setenv("TZ", "UTC", 1);
     tzset();
 
-    root_ = temp_.Path() + "share/";
+    root_ = temp_.Slash() + "share/";
     mkdir(root_.c_str(), 0755);
     for (const char* folder : {"Zeta", "alpha", "a#b%c+d?", "alpha/bold"}) {
       mkdir((root_ + folder).c_str(), 0755);
@@ -50,7 +50,7 @@ class GoldenPages : public ::testing::Test {
       SetTime(root_ + entry, kAfternoon);
     }
     SetTime(root_ + "a b&c.txt", kMidnight);
-    cache_ = std::make_unique<TCacheObj>(temp_.Path() + "cache/");
+    cache_ = std::make_unique<TCacheObj>(temp_.Slash() + "cache/");
     cache_->LoadDB();  // as at start-up: the first thumbnail is number 2
   }
   void TearDown() override {
@@ -73,7 +73,7 @@ class GoldenPages : public ::testing::Test {
     EXPECT_EQ("Content-length: " + std::to_string(expected.size()), r.headers[1]);
   }
 
-  servertest::TempFolder temp_;
+  TempFolder temp_;
   std::string root_;
   std::unique_ptr<TCacheObj> cache_;
   bool hadTz_ = false;

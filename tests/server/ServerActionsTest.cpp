@@ -27,7 +27,7 @@ using servertest::WriteAll;
 class Router : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = temp_.Path() + "share/";
+    root_ = temp_.Slash() + "share/";
     mkdir(root_.c_str(), 0755);
     mkdir((root_ + "sub").c_str(), 0755);
     mkdir((root_ + "My Uploads").c_str(), 0755);
@@ -42,15 +42,15 @@ class Router : public ::testing::Test {
     WriteAll(root_ + "photo.jpg", notFound_);
     WriteAll(root_ + "photo.bmp", servertest::TinyBmp());
     // Beside the shared folder: nothing may reach these.
-    WriteAll(temp_.Path() + "outside-secret.txt", "SECRET");
-    WriteAll(temp_.Path() + "outside-secret.jpg", ReadAll(SystemFolder() + "not found.jpg") + "S");
-    cache_ = std::make_unique<TCacheObj>(temp_.Path() + "cache/");
+    WriteAll(temp_.Slash() + "outside-secret.txt", "SECRET");
+    WriteAll(temp_.Slash() + "outside-secret.jpg", ReadAll(SystemFolder() + "not found.jpg") + "S");
+    cache_ = std::make_unique<TCacheObj>(temp_.Slash() + "cache/");
   }
   Response Get(const std::string& uri, bool uploads = true) {
     return Request(root_, cache_.get(), uploads, uri);
   }
 
-  servertest::TempFolder temp_;
+  TempFolder temp_;
   std::string root_;
   std::string notFound_;
   std::unique_ptr<TCacheObj> cache_;
@@ -341,7 +341,7 @@ TEST_F(Router, NoRouteLeavesTheSharedFolder) {
       "/search?searchtext=secret&path=%2F..",
       "/search?searchtext=outside&path=..",
   };
-  const std::string secretJpg = ReadAll(temp_.Path() + "outside-secret.jpg");
+  const std::string secretJpg = ReadAll(temp_.Slash() + "outside-secret.jpg");
   for (const char* uri : attempts) {
     SCOPED_TRACE(uri);
     const Response r = Get(uri);
@@ -362,7 +362,7 @@ TEST_F(Router, NoRouteLeavesTheSharedFolder) {
 // ".." after it climbs back along the path as written, never from the
 // link's target.
 TEST_F(Router, LinksAreFollowedButDotDotStaysOnThePath) {
-  const std::string outer = temp_.Path() + "outer/";
+  const std::string outer = temp_.Slash() + "outer/";
   mkdir(outer.c_str(), 0755);
   mkdir((outer + "target").c_str(), 0755);
   WriteAll(outer + "beside-target.txt", "BESIDE");

@@ -74,18 +74,6 @@ std::string Response::Header(const std::string& prefix) const {
   return "<none>";
 }
 
-TempFolder::TempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/mirelo-web-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern + "/";
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
                  const std::string& uri, const std::vector<std::string>& requestHeaders) {
   TServerActions actions;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "server/ServerActions.h"
+#include "support/TempFolder.h"
 
 #include <string>
 #include <vector>
@@ -26,18 +27,6 @@ struct Response {
   std::string download;  // the file's bytes, for a download
   bool hasDownload = false;
   std::string Header(const std::string& prefix) const;  // the rest of the first line with it
-};
-
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return path_; }  // ends with "/"
-
- private:
-  std::string path_;
 };
 
 // Runs uri through a fresh TServerActions (with the request's header lines),

@@ -6,6 +6,7 @@
 #include "base/UniqueFd.h"
 #include "server/HttpDaemon.h"
 #include "server/ServerActions.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -23,32 +24,6 @@
 namespace testing_server {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under the temporary folder, removed with its contents.
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "mirelo-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TTempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& Path() const { return path_; }
-  std::string Slash() const { return path_.string() + "/"; }
-  // Names of the entries, hidden ones included, sorted.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
 
 struct TReport {
   std::string peer, operation, file;
@@ -81,7 +56,7 @@ class TServerHarness {
   }
 
   TTCPHttpDaemon& Daemon() { return daemon_; }
-  const TTempFolder& Root() const { return root_; }
+  const TempFolder& Root() const { return root_; }
   int Port() const { return daemon_.BoundPort(); }
 
   UniqueFd Connect() const {
@@ -147,8 +122,8 @@ class TServerHarness {
   }
 
  private:
-  TTempFolder emptyPlugins_;
-  TTempFolder root_;
+  TempFolder emptyPlugins_;
+  TempFolder root_;
   std::mutex mutex_;
   std::vector<TReport> reports_;
   TTCPHttpDaemon daemon_;

@@ -32,7 +32,7 @@ struct TOutcome {
 
 // Runs the receiver over body, sent by a peer that then closes its side
 // unless keepOpen (a peer that sends the body and waits for the reply).
-TOutcome Receive(const TTempFolder& folder, const std::string& body, bool store = true,
+TOutcome Receive(const TempFolder& folder, const std::string& body, bool store = true,
                  bool keepOpen = false) {
   int pair[2];
   EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
@@ -82,7 +82,7 @@ TEST(UploadReceiver, StoresTheFilePartWhereverItStands) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TTempFolder folder;
+    TempFolder folder;
     // The peer keeps its side open: the receiver must not wait for more.
     const TOutcome out = Receive(folder, c.body, true, true);
     EXPECT_TRUE(out.reply);
@@ -127,7 +127,7 @@ TEST(UploadReceiver, MalformedBodiesStoreNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TTempFolder folder;
+    TempFolder folder;
     const TOutcome out = Receive(folder, c.body);
     EXPECT_FALSE(out.reply);
     EXPECT_EQ("", out.stored);
@@ -136,7 +136,7 @@ TEST(UploadReceiver, MalformedBodiesStoreNothing) {
 }
 
 TEST(UploadReceiver, RefusedUploadsReadTheFileAndStoreNothing) {
-  TTempFolder folder;
+  TempFolder folder;
   const TOutcome out =
       Receive(folder, "--bd\r\n" + FilePart("a.txt", "x") + "--bd--\r\n", false, true);
   EXPECT_TRUE(out.reply);
@@ -145,7 +145,7 @@ TEST(UploadReceiver, RefusedUploadsReadTheFileAndStoreNothing) {
 }
 
 TEST(UploadReceiver, NeverReplacesAFile) {
-  TTempFolder folder;
+  TempFolder folder;
   for (const char* name : {"a.txt", "a (2).txt", ".hidden", ".hidden (2)"})
     std::ofstream(folder.Path() / name) << "old";
   for (const char* name : {"a.txt", ".hidden", "noext", "a.txt", "x.tar.gz"})
@@ -160,7 +160,7 @@ TEST(UploadReceiver, NeverReplacesAFile) {
 }
 
 TEST(UploadReceiver, ConcurrentStoresOfOneNameKeepEveryFile) {
-  TTempFolder folder;
+  TempFolder folder;
   constexpr int kCount = 8;
   std::vector<std::thread> threads;
   std::vector<std::string> stored(kCount);

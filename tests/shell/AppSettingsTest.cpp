@@ -2,7 +2,7 @@
 #include "base/IniFile.h"
 #include "shell/AppSettings.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,7 +2,8 @@
 // file, special folders, names, opening documents and the text routines.
 #include "base/OrvelTPU.h"
 
-#include "TempFolder.h"
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -206,25 +207,6 @@ TEST(TextRoutines, LastPosCopyRangeReverseAndPad) {
       PadRight(
           "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
           '0', 7));
-}
-
-TEST(WriteFileAtomically, ReplacesWholeOrNotAtAll) {
-  TempFolder dir;
-  dir.Write("f.txt", "old");
-  ::chmod((dir / "f.txt").c_str(), 0640);
-  EXPECT_TRUE(WriteFileAtomically(dir / "f.txt", "new content", true));
-  EXPECT_EQ("new content", dir.Read("f.txt"));
-  struct stat st;
-  ASSERT_EQ(0, ::stat((dir / "f.txt").c_str(), &st));
-  EXPECT_EQ(0640u, st.st_mode & 0777);  // the file keeps its permissions
-  EXPECT_FALSE(WriteFileAtomically(dir / "missing/f.txt", "x", false));
-  // No temporary file is left behind.
-  size_t entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.Slash())) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(1u, entries);
 }
 
 }  // namespace

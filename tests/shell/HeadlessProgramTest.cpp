@@ -2,7 +2,7 @@
 // with its own HOME and XDG folders, talked to over loopback, stopped with a
 // signal, and its files read back.
 #include "QrDecode.h"
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

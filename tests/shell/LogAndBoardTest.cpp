@@ -3,7 +3,8 @@
 #include "shell/LogFile.h"
 #include "shell/StatusBoard.h"
 
-#include "TempFolder.h"
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "base/Messages.h"
 #include "base/OrvelTPU.h"
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

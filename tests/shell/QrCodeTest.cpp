@@ -2,7 +2,7 @@
 #include "shell/QrCode.h"
 
 #include "QrDecode.h"
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,8 @@
 #include "base/StartUp.h"
 #include "shell/EntrySequence.h"
 
-#include "TempFolder.h"
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Uploads from a real client: curl against the headless program on loopback.
-#include "TempFolder.h"
 #include "network/e2e/ChildProcess.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 // core's; this file maps them onto the controls.
 #include "shell/window/FormMain.h"
 
+#include "base/FileUtil.h"
 #include "base/Messages.h"
 #include "base/OrvelTPU.h"
 #include "base/StartUp.h"

@@ -4,6 +4,7 @@
 #include "network/Presence.h"
 #include "network/UserSearch.h"
 #include "network/e2e/ChildProcess.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -124,15 +125,8 @@ TEST(TrackerProgram, RefusesBadOptions) {
 }
 
 TEST(PublicNetwork, TwoHeadlessProgramsRegisterAndListEachOther) {
-  char pattern[] = "/tmp/mirelo-e2e-XXXXXX";
-  const fs::path root = mkdtemp(pattern);
-  struct Cleanup {
-    fs::path path;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-  } cleanup{root};
+  const TempFolder temp;
+  const fs::path& root = temp.Path();
 
   TChildProcess tracker(kTracker, {"--bind", "127.0.0.1", "--port", "0"});
   const int trackerPort = PortOf(tracker.ReadLine(10000));
