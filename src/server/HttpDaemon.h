@@ -34,7 +34,7 @@ class TTCPHttpDaemon {
   std::string SystemFolder;
   TStatusCallback StatusCallback;
   bool AllowUploads = false;
-  int TimeoutMs = 12000;
+  int TimeoutMs = ServerLimits::kDefaultTimeoutMs;
   TCacheObj* Cache = nullptr;
   // Every IPv4 interface by default; tests use "127.0.0.1".
   std::string BindAddress = "0.0.0.0";
@@ -77,7 +77,7 @@ class TTCPHttpDaemon {
   static bool StartAcceptor(const std::shared_ptr<TAcceptors>& acceptors);
 
   TTcpBlockingSocket ListenSocket;
-  std::string Port = "3724";
+  std::string Port = std::to_string(ServerLimits::kDefaultPort);
   std::shared_ptr<const TPluginList> plugins_;
   std::shared_ptr<TWorkerRegistry> registry_;
   std::shared_ptr<TFolderCache> listings_;

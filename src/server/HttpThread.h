@@ -31,6 +31,7 @@
 #include "server/HttpResponse.h"
 #include "server/PrivateShare.h"
 #include "server/ServerActions.h"
+#include "server/ServerLimits.h"
 
 #include <condition_variable>
 #include <ctime>
@@ -75,12 +76,12 @@ struct TWorkerSettings {
   std::string SystemFolder;
   TStatusCallback StatusCallback;
   std::shared_ptr<const TPluginList> Plugins;  // may be null: no plug-ins
-  int TimeoutMs = 12000;
+  int TimeoutMs = ServerLimits::kDefaultTimeoutMs;
   bool AllowUploads = false;
   TCacheObj* Cache = nullptr;
   std::shared_ptr<TFolderCache> Listings;     // may be null: folders read every time
   std::shared_ptr<TWorkerRegistry> Registry;  // may be null: not counted
-  int HeadTimeLimitMs = 60 * 1000;
+  int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;
   std::shared_ptr<TPrivateShare> Private;  // may be null: the share is open to all
 };
 

@@ -6,6 +6,11 @@
 
 namespace ServerLimits {
 
+// The port and the connection time-out of a listener the program does not
+// configure otherwise (the settings start from the same values).
+inline constexpr int kDefaultPort = 3724;
+inline constexpr int kDefaultTimeoutMs = 12000;
+
 // Longest request line or header line, without its CR LF (longer: 10055,
 // connection closed without a response). Also bounds an upload's part header.
 inline constexpr int kMaxHeadLineLength = 16 * 1024;

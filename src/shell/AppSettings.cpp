@@ -3,67 +3,95 @@
 
 #include "base/IniFile.h"
 
+namespace {
+
+namespace T = SettingsTable;
+
+int Read(const IniFile& ini, const TIntSetting& s) {
+  return s.Range.Clamp(ini.ReadInteger(s.Section, s.Key, s.Default));
+}
+bool Read(const IniFile& ini, const TBoolSetting& s) {
+  return ini.ReadBool(s.Section, s.Key, s.Default);
+}
+std::string Read(const IniFile& ini, const TTextSetting& s, const std::string& fallback) {
+  return ini.ReadString(s.Section, s.Key, fallback);
+}
+// A host: an empty text gives the default.
+std::string ReadHost(const IniFile& ini, const TTextSetting& s) {
+  const std::string host = Read(ini, s, s.Default);
+  return host.empty() ? s.Default : host;
+}
+
+void Write(IniFile& ini, const TIntSetting& s, int value) {
+  ini.WriteInteger(s.Section, s.Key, value);
+}
+void Write(IniFile& ini, const TBoolSetting& s, bool value) {
+  ini.WriteBool(s.Section, s.Key, value);
+}
+void Write(IniFile& ini, const TTextSetting& s, const std::string& value) {
+  ini.WriteString(s.Section, s.Key, value);
+}
+
+}  // namespace
+
 AppSettings DefaultSettings(const std::string& sharedFolderBase) {
   AppSettings s;
   std::string base = sharedFolderBase;
   if (!base.empty() && base.back() != '/') base += '/';
-  s.SharedFolder = base + kDefaultSharedFolderName;
+  s.SharedFolder = base + T::kSharedFolder.Default;
   return s;
 }
 
 AppSettings LoadSettings(const std::string& settingsFile, const std::string& sharedFolderBase) {
-  const AppSettings d = DefaultSettings(sharedFolderBase);
   const IniFile ini(settingsFile);
-  AppSettings s = d;
-  s.ActiveTab = ini.ReadInteger("Form", "Tab", d.ActiveTab);
-  s.WindowLeft = ini.ReadInteger("Form", "Left", d.WindowLeft);
-  s.WindowTop = ini.ReadInteger("Form", "Top", d.WindowTop);
-  s.WindowWidth = ini.ReadInteger("Form", "Width", d.WindowWidth);
-  s.WindowHeight = ini.ReadInteger("Form", "Height", d.WindowHeight);
-  s.Port = kPortRange.Clamp(ini.ReadInteger("Internet", "Port", d.Port));
-  s.TimeoutMs = kTimeoutRange.Clamp(ini.ReadInteger("Internet", "spnTimeOut", d.TimeoutMs));
-  s.InternalAddress = ini.ReadBool("Internet", "radIntern", d.InternalAddress);
-  s.SharedFolder = ini.ReadString("Share", "Folder", d.SharedFolder);
-  s.AcceptUploads = ini.ReadBool("Share", "chkAccUploads", d.AcceptUploads);
-  s.AutoStart = ini.ReadBool("Settings", "chkAutoStart", d.AutoStart);
-  s.UseSkins = ini.ReadBool("Settings", "chkUseSkins", d.UseSkins);
-  s.ResamplerQuality = kResamplerQualityRange.Clamp(
-      ini.ReadInteger("Settings", "edtedtResamplerQ", d.ResamplerQuality));
-  s.ThumbWidth = kThumbSideRange.Clamp(ini.ReadInteger("Settings", "spnWidth", d.ThumbWidth));
-  s.ThumbHeight = kThumbSideRange.Clamp(ini.ReadInteger("Settings", "spnHeight", d.ThumbHeight));
-  // An empty host would leave nothing to ask: the default stands in.
-  s.IpEchoHost = ini.ReadString("Network", "IpEchoHost", d.IpEchoHost);
-  if (s.IpEchoHost.empty()) s.IpEchoHost = d.IpEchoHost;
-  s.TrackerHost = ini.ReadString("Network", "TrackerHost", d.TrackerHost);
-  if (s.TrackerHost.empty()) s.TrackerHost = d.TrackerHost;
-  s.PrivateSharing = ini.ReadBool("Private", "PrivateSharing", d.PrivateSharing);
-  s.PrivateKey = ini.ReadString("Private", "Key", d.PrivateKey);
+  AppSettings s = DefaultSettings(sharedFolderBase);
+  s.WindowLeft = Read(ini, T::kWindowLeft);
+  s.WindowTop = Read(ini, T::kWindowTop);
+  s.WindowWidth = Read(ini, T::kWindowWidth);
+  s.WindowHeight = Read(ini, T::kWindowHeight);
+  s.ActiveTab = Read(ini, T::kActiveTab);
+  s.Port = Read(ini, T::kPort);
+  s.TimeoutMs = Read(ini, T::kTimeoutMs);
+  s.InternalAddress = Read(ini, T::kInternalAddress);
+  s.SharedFolder = Read(ini, T::kSharedFolder, s.SharedFolder);
+  s.AcceptUploads = Read(ini, T::kAcceptUploads);
+  s.AutoStart = Read(ini, T::kAutoStart);
+  s.UseSkins = Read(ini, T::kUseSkins);
+  s.ResamplerQuality = Read(ini, T::kResamplerQuality);
+  s.ThumbWidth = Read(ini, T::kThumbWidth);
+  s.ThumbHeight = Read(ini, T::kThumbHeight);
+  s.IpEchoHost = ReadHost(ini, T::kIpEchoHost);
+  s.TrackerHost = ReadHost(ini, T::kTrackerHost);
+  s.PrivateSharing = Read(ini, T::kPrivateSharing);
+  s.PrivateKey = Read(ini, T::kPrivateKey, T::kPrivateKey.Default);
   return s;
 }
 
 bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
   IniFile ini(settingsFile);
-  ini.WriteInteger("Form", "Left", s.WindowLeft);
-  ini.WriteInteger("Form", "Top", s.WindowTop);
-  ini.WriteInteger("Form", "Width", s.WindowWidth);
-  ini.WriteInteger("Form", "Height", s.WindowHeight);
-  ini.WriteInteger("Form", "Tab", s.ActiveTab);
-  ini.WriteString("Internet", "Adr", s.ServerAddress);
-  ini.WriteInteger("Internet", "Port", s.Port);
-  ini.WriteInteger("Internet", "spnTimeOut", s.TimeoutMs);
-  ini.WriteBool("Internet", "radIntern", s.InternalAddress);
-  ini.WriteString("Share", "Folder", s.SharedFolder);
-  ini.WriteBool("Share", "chkAccUploads", s.AcceptUploads);
-  ini.WriteBool("Settings", "chkAutoStart", s.AutoStart);
-  ini.WriteBool("Settings", "chkUseSkins", s.UseSkins);
-  ini.WriteInteger("Settings", "edtedtResamplerQ", s.ResamplerQuality);
-  ini.WriteInteger("Settings", "spnWidth", s.ThumbWidth);
-  ini.WriteInteger("Settings", "spnHeight", s.ThumbHeight);
-  ini.WriteString("Network", "IpEchoHost", s.IpEchoHost);
-  ini.WriteString("Network", "TrackerHost", s.TrackerHost);
+  Write(ini, T::kWindowLeft, s.WindowLeft);
+  Write(ini, T::kWindowTop, s.WindowTop);
+  Write(ini, T::kWindowWidth, s.WindowWidth);
+  Write(ini, T::kWindowHeight, s.WindowHeight);
+  Write(ini, T::kActiveTab, s.ActiveTab);
+  Write(ini, T::kServerAddress, s.ServerAddress);
+  Write(ini, T::kPort, s.Port);
+  Write(ini, T::kTimeoutMs, s.TimeoutMs);
+  Write(ini, T::kInternalAddress, s.InternalAddress);
+  Write(ini, T::kSharedFolder, s.SharedFolder);
+  Write(ini, T::kAcceptUploads, s.AcceptUploads);
+  Write(ini, T::kAutoStart, s.AutoStart);
+  Write(ini, T::kUseSkins, s.UseSkins);
+  Write(ini, T::kResamplerQuality, s.ResamplerQuality);
+  Write(ini, T::kThumbWidth, s.ThumbWidth);
+  Write(ini, T::kThumbHeight, s.ThumbHeight);
+  Write(ini, T::kIpEchoHost, s.IpEchoHost);
+  Write(ini, T::kTrackerHost, s.TrackerHost);
+  // The section is written only once private sharing has been used, so a
+  // file without it stays as it was.
   if (s.PrivateSharing || !s.PrivateKey.empty()) {
-    ini.WriteBool("Private", "PrivateSharing", s.PrivateSharing);
-    ini.WriteString("Private", "Key", s.PrivateKey);
+    Write(ini, T::kPrivateSharing, s.PrivateSharing);
+    Write(ini, T::kPrivateKey, s.PrivateKey);
   }
   return ini.Save(false);
 }

@@ -8,7 +8,6 @@
 #include "base/StartUp.h"
 #include "imaging/CacheKeeper.h"
 #include "network/HeadlessCommands.h"
-#include "server/HttpDaemon.h"
 #include "server/PrivateShare.h"
 #include "server/ServerLimits.h"
 #include "shell/AppSettings.h"
@@ -16,14 +15,13 @@
 #include "shell/HeadlessOptions.h"
 #include "shell/LogFile.h"
 #include "shell/QrCode.h"
+#include "shell/SharingSession.h"
 #include "shell/StatusBoard.h"
 
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -37,24 +35,10 @@
 namespace {
 
 // Exit codes besides 0 (stopped by a signal after saving everything).
-constexpr int kExitNotShared = 1;    // the folder is missing or the port cannot be bound
-constexpr int kExitBadUsage = 2;     // an argument the program does not understand
+constexpr int kExitNotShared = 1;    // the stored folder is missing or the port cannot be bound
+constexpr int kExitBadUsage = 2;     // an argument the program does not understand, or a
+                                     // --folder that cannot be shared
 constexpr int kExitFolderInUse = 3;  // another process uses the working folder
-
-// What is wrong with a folder named on the command line for sharing; empty
-// when it is a folder this process can list.
-std::string SharedFolderProblem(const std::string& folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return "The folder to share does not exist: " + folder;
-    return "The folder to share cannot be read: " + folder;
-  }
-  if (!S_ISDIR(st.st_mode)) return "The folder to share is not a folder: " + folder;
-  if (::access(folder.c_str(), R_OK | X_OK) != 0) {
-    return "The folder to share cannot be read: " + folder;
-  }
-  return {};
-}
 
 // Text for standard output, written by a thread of its own: a worker that
 // reports never waits for a write (nor for another worker's), and text that
@@ -158,24 +142,16 @@ void PrintLines(const std::vector<std::string>& lines) {
   Printer().Add(std::move(text));
 }
 
-// What the workers' status reports reach: the board and the log. Shared with
-// the callback, so a worker that outlives the listener finds it closed
-// instead of gone.
-struct Reporting {
-  std::mutex lock;
-  StatusBoard board;
-  LogFile* log = nullptr;  // null once closed
-};
-
 // The headless counterpart of the main window: the settings record in place of
-// the controls, the board and the log, the listener while sharing.
+// the controls, and the sharing session, whose reports go to the log.
 class HeadlessShell {
  public:
   HeadlessShell(AppSettings settings, TCacheObj& cache, LogFile& log)
-      : settings_(std::move(settings)), cache_(cache), reporting_(std::make_shared<Reporting>()) {
-    reporting_->log = &log;
+      : settings_(std::move(settings)), session_(ProgramFolder(), SystemFolder()) {
+    session_.SetCache(&cache);
+    // Workers report on their own threads; one report runs at a time.
+    session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); });
   }
-  ~HeadlessShell() { StopSharing(); }
   HeadlessShell(const HeadlessShell&) = delete;
   HeadlessShell& operator=(const HeadlessShell&) = delete;
 
@@ -189,67 +165,18 @@ class HeadlessShell {
       return false;
     }
     SaveSettings(SettingsFile(), settings_);
-    return StartSharing();
+    return session_.Start(settings_);
   }
 
-  void StopSharing() {
-    if (daemon_) {
-      daemon_->Stop();
-      daemon_->WaitForWorkers(ServerLimits::kExitWorkerWaitMs);
-      daemon_.reset();
-    }
-    std::lock_guard<std::mutex> hold(reporting_->lock);
-    reporting_->board.StopSharing();
-  }
+  // Stops sharing, waiting briefly for the connections still served (their
+  // reports still reach the log); after this no report reaches it.
+  void CloseReports() { session_.Stop(ServerLimits::kExitWorkerWaitMs); }
 
-  // After this no report reaches the log.
-  void CloseReports() {
-    StopSharing();
-    std::lock_guard<std::mutex> hold(reporting_->lock);
-    reporting_->log = nullptr;
-  }
-
-  int BoundPort() const { return daemon_ ? daemon_->BoundPort() : 0; }
+  int BoundPort() const { return session_.BoundPort(); }
 
  private:
-  bool StartSharing() {
-    daemon_ = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
-    daemon_->AllowUploads = settings_.AcceptUploads;
-    daemon_->TimeoutMs = settings_.TimeoutMs;
-    daemon_->Cache = &cache_;
-    // Workers report on their own threads; one report runs at a time.
-    daemon_->StatusCallback = [reporting = reporting_](const std::string& peer,
-                                                       const std::string& operation,
-                                                       const std::string& file) {
-      std::lock_guard<std::mutex> hold(reporting->lock);
-      const auto lines = reporting->board.ReportStatus(peer, operation, file);
-      if (reporting->log) reporting->log->Add(lines);
-    };
-    daemon_->SetPort(std::to_string(settings_.Port));
-    std::string root = settings_.SharedFolder;
-    if (root.back() != '/') root += '/';
-    daemon_->RootFolder = root;
-    daemon_->SystemFolder = SystemFolder();
-    if (settings_.PrivateSharing) {
-      daemon_->Private = std::make_shared<TPrivateShare>(settings_.PrivateKey);
-    }
-    {
-      std::lock_guard<std::mutex> hold(reporting_->lock);
-      reporting_->board.StartSharing();
-    }
-    daemon_->Start();
-    if (!daemon_->Listening()) {
-      ShowError("Cannot listen on port " + std::to_string(settings_.Port) + ": " +
-                DescribeSocketError(daemon_->ListenError()));
-      return false;
-    }
-    return true;
-  }
-
   AppSettings settings_;
-  TCacheObj& cache_;
-  std::shared_ptr<Reporting> reporting_;
-  std::unique_ptr<TTCPHttpDaemon> daemon_;
+  TSharingSession session_;
 };
 
 // The user name: the stored one, else --user, else the suggestion; padded

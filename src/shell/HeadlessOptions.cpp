@@ -60,15 +60,15 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
         error = "--user: the star (*) character is not allowed in a user name";
       }
     } else if (arg == "--port") {
-      error = number(options.port, kPortRange);
+      error = number(options.port, SettingsTable::kPort.Range);
     } else if (arg == "--timeout") {
-      error = number(options.timeoutMs, kTimeoutRange);
+      error = number(options.timeoutMs, SettingsTable::kTimeoutMs.Range);
     } else if (arg == "--filter") {
-      error = number(options.filter, kResamplerQualityRange);
+      error = number(options.filter, SettingsTable::kResamplerQuality.Range);
     } else if (arg == "--thumb-width") {
-      error = number(options.thumbWidth, kThumbSideRange);
+      error = number(options.thumbWidth, SettingsTable::kThumbWidth.Range);
     } else if (arg == "--thumb-height") {
-      error = number(options.thumbHeight, kThumbSideRange);
+      error = number(options.thumbHeight, SettingsTable::kThumbHeight.Range);
     } else if (arg == "--uploads") {
       // "--uploads" alone, or with "on" or "off".
       options.uploads = true;
@@ -111,19 +111,33 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
 }
 
 std::string HeadlessUsage() {
+  namespace T = SettingsTable;
+  const auto range = [](const TIntSetting& s) {
+    return std::to_string(s.Range.min) + " to " + std::to_string(s.Range.max);
+  };
   return "usage: mirelo-share [ShareOff] [options]\n"
          "Shares one folder with any web browser. Where a display is available it opens\n"
          "its window, which takes only ShareOff and --workdir (the rest is set in the\n"
          "window); every option below applies without a window.\n"
          "  --headless          run without a window even where a display is available\n"
          "  --folder DIR        the folder to share\n"
-         "  --port N            the TCP port (0 to 65535; 0 takes a free one)\n"
-         "  --timeout MS        connection time-out in milliseconds (100 to 120000)\n"
+         "  --port N            the TCP port (" +
+         range(T::kPort) +
+         "; 0 takes a free one)\n"
+         "  --timeout MS        connection time-out in milliseconds (" +
+         range(T::kTimeoutMs) +
+         ")\n"
          "  --uploads [on|off]  accept uploads into the shared folder (--no-uploads: refuse)\n"
          "  --internal          share in the local network (--external: Internet-wide)\n"
-         "  --filter N          thumbnail resampling filter (0 to 6)\n"
-         "  --thumb-width N     thumbnail width (16 to 1024)\n"
-         "  --thumb-height N    thumbnail height (16 to 1024)\n"
+         "  --filter N          thumbnail resampling filter (" +
+         range(T::kResamplerQuality) +
+         ")\n"
+         "  --thumb-width N     thumbnail width (" +
+         range(T::kThumbWidth) +
+         ")\n"
+         "  --thumb-height N    thumbnail height (" +
+         range(T::kThumbHeight) +
+         ")\n"
          "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
          "  --private           private sharing: only visitors with the key in the address\n"

@@ -16,7 +16,9 @@
 #include "network/Presence.h"
 #include "network/UserSearch.h"
 #include "server/HttpDaemon.h"
+#include "server/ServerLimits.h"
 #include "shell/EntrySequence.h"
+#include "shell/SharingSession.h"
 #include "shell/window/ErrorDisplay.h"
 
 #include <QAction>
@@ -75,21 +77,16 @@ class TFrmMainPrivate {
   std::shared_ptr<ReportBridge> bridge = std::make_shared<ReportBridge>();
   // The process's one thumbnail cache, from FormCreate to FormDestroy.
   std::shared_ptr<TCacheObj> cache;
-  // The listener while sharing.
-  std::unique_ptr<TTCPHttpDaemon> daemon;
-  // Stopped listeners: their workers may still be finishing an exchange with
-  // the cache, so the closing sequence waits for them before releasing it.
-  std::vector<std::unique_ptr<TTCPHttpDaemon>> retired;
+  // Sharing: the listener, its connection board and the reports. Workers of
+  // stopped listeners may still be finishing an exchange with the cache, so
+  // the closing sequence waits for them before releasing it.
+  TSharingSession session{ProgramFolder(), SystemFolder()};
   // The plug-ins whose tabs the window shows (asked once per run), with the
   // windows their tab controls came from; both outlive the tab pages.
   std::unique_ptr<TPluginList> tabPlugins;
   std::vector<QWidget*> pluginWindows;
   std::vector<QWidget*> pluginPages;
 };
-
-namespace {
-constexpr int kWorkerWaitMs = 5000;
-}
 
 TFrmMain::~TFrmMain() {
   Guard([this] { FormDestroy(); });
@@ -106,6 +103,35 @@ TFrmMain::~TFrmMain() {
 void TFrmMain::WireController() {
   d = std::make_shared<TFrmMainPrivate>();
   d->bridge->target = this;
+  // Reports are carried to the window thread while the worker waits; a
+  // window that goes away first drops the call, which ends the wait as well.
+  d->session.SetReportCarrier([bridge = d->bridge](std::function<void()> report) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    {
+      std::lock_guard<std::mutex> hold(bridge->lock);
+      TFrmMain* form = bridge->target.data();
+      if (!form) return;
+      if (QThread::currentThread() == form->thread()) {
+        report();
+        return;
+      }
+      QMetaObject::invokeMethod(
+          form,
+          [report = std::move(report), done] {
+            Guard(report);
+            done->set_value();
+          },
+          Qt::QueuedConnection);
+    }
+    try {
+      finished.get();
+    } catch (const std::future_error&) {
+    }
+  });
+  d->session.SetReportListener([this](const TSharingReport& report) { ShowReport(report); });
+  // The plug-ins' tabs join the window once, when sharing first starts.
+  d->session.SetListenerSetup([this](TTCPHttpDaemon&) { AddPluginTabs(); });
   SetPageControl(Page);
   connect(actShare, &QAction::triggered, this, Guarded([this] { actShareExecute(); }));
   connect(btnBrowse, &QPushButton::clicked, this, Guarded([this] { btnBrowseClick(); }));
@@ -141,6 +167,7 @@ void TFrmMain::FormCreate() {
   setWindowTitle(Q(WindowCaption()));
   d->cache = std::make_shared<TCacheObj>(WorkingFolder() + "MireloCache/");
   d->cache->LoadDB();
+  d->session.SetCache(d->cache.get());
   LoadSettings();
   // The log pane: the lines kept across runs (or its heading), then the
   // start of this run.
@@ -200,20 +227,18 @@ void TFrmMain::FormDestroy() {
   Guard([this] { StopSharing(); });
   // Workers still finishing an exchange use the cache: let their reports
   // through and wait for them (briefly) before the cache goes.
-  for (auto& old : d->retired) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!old->WaitForWorkers(20) && waited.elapsed() < kWorkerWaitMs) {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
+  QElapsedTimer waited;
+  waited.start();
+  while (!d->session.WaitForWorkers(20) && waited.elapsed() < ServerLimits::kExitWorkerWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
-  d->retired.clear();
   // The pane is what is kept, with whatever was typed into it.
   LogFile pane;
   for (const QString& line : Log->toPlainText().split('\n')) pane.Add(Std(line));
   std::string error;
   if (!pane.Save(WorkingFolder() + "Log.txt", &error)) ShowEscapedError(Q(error));
   // Releasing the cache saves its database.
+  d->session.SetCache(nullptr);
   Guard([this] { d->cache.reset(); });
 }
 
@@ -282,7 +307,7 @@ void TFrmMain::SaveSettings() { ::SaveSettings(SettingsFile(), SettingsFromContr
 
 // ---- Sharing ----
 
-bool TFrmMain::Sharing() const { return m_board.Sharing(); }
+bool TFrmMain::Sharing() const { return d->session.Sharing(); }
 
 void TFrmMain::actShareExecute() {
   if (actShare->text() == "Stop") {
@@ -301,37 +326,18 @@ void TFrmMain::actShareExecute() {
 
 void TFrmMain::StartSharing() {
   actShare->setText("Stop");
-  auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
-  daemon->AllowUploads = chkAccUploads->isChecked();
-  daemon->TimeoutMs = spnTimeOut->value();
-  daemon->Cache = d->cache.get();
-  AddPluginTabs();
-  daemon->StatusCallback = StatusCallback();
-  daemon->SetPort(std::to_string(spnPort->value()));
-  std::string folder = Std(edtDirectory->text());
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  daemon->RootFolder = folder;
-  daemon->SystemFolder = SystemFolder();
-  if (!m_bindAddress.empty()) daemon->BindAddress = m_bindAddress;
-  daemon->Start();
-  if (!daemon->Listening()) {
-    ShowError("Cannot listen on port " + std::to_string(spnPort->value()) + ": " +
-              DescribeSocketError(daemon->ListenError()));
-  }
-  d->daemon = std::move(daemon);
-  m_board.StartSharing();
+  AppSettings settings = SettingsFromControls();
+  // The window shows no key in its address yet, so it shares without one.
+  settings.PrivateSharing = false;
+  d->session.Start(settings);
   Scanner->SetColor(Qt::red);
   Scanner->SetActive(true);
   actTest->setEnabled(true);
 }
 
 void TFrmMain::StopSharing() {
-  if (d->daemon) {
-    d->daemon->Stop();
-    d->retired.push_back(std::move(d->daemon));
-  }
-  if (m_board.Sharing()) {
-    m_board.StopSharing();
+  if (d->session.Sharing()) {
+    d->session.Stop();
     lstConnect->setRowCount(0);
   }
   actShare->setText("Share");
@@ -340,7 +346,9 @@ void TFrmMain::StopSharing() {
   actTest->setEnabled(false);
 }
 
-int TFrmMain::ListeningPort() const { return d->daemon ? d->daemon->BoundPort() : 0; }
+int TFrmMain::ListeningPort() const { return d->session.BoundPort(); }
+
+void TFrmMain::SetBindAddress(const std::string& address) { d->session.SetBindAddress(address); }
 
 void TFrmMain::AddPluginTabs() {
   if (d->tabPlugins) return;  // once per run
@@ -370,49 +378,24 @@ void TFrmMain::AddPluginTabs() {
 
 void TFrmMain::ReportStatus(const std::string& peerIp, const std::string& operation,
                             const std::string& fileName) {
-  if (!m_board.Sharing()) return;
-  const std::vector<std::string> lines = m_board.ReportStatus(peerIp, operation, fileName);
-  const std::vector<TConn> rows = m_board.Rows();
-  lstConnect->setRowCount(static_cast<int>(rows.size()));
-  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    const TConn& c = rows[static_cast<size_t>(r)];
+  d->session.Report(peerIp, operation, fileName);
+}
+
+void TFrmMain::ShowReport(const TSharingReport& report) {
+  lstConnect->setRowCount(static_cast<int>(report.Rows.size()));
+  for (int r = 0; r < static_cast<int>(report.Rows.size()); ++r) {
+    const TConn& c = report.Rows[static_cast<size_t>(r)];
     lstConnect->setItem(r, 0, new QTableWidgetItem(Q(c.PeerIp)));
     lstConnect->setItem(r, 1, new QTableWidgetItem(Q(c.Operation)));
     lstConnect->setItem(r, 2, new QTableWidgetItem(Q(c.FileName)));
   }
-  for (const std::string& line : lines) AppendLog(line);
+  for (const std::string& line : report.LogLines) AppendLog(line);
   lstConnect->repaint();
 }
 
 std::function<void(const std::string&, const std::string&, const std::string&)>
 TFrmMain::StatusCallback() {
-  std::shared_ptr<ReportBridge> bridge = d->bridge;
-  return [bridge](const std::string& ip, const std::string& op, const std::string& file) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    {
-      std::lock_guard<std::mutex> hold(bridge->lock);
-      TFrmMain* form = bridge->target.data();
-      if (!form) return;
-      if (QThread::currentThread() == form->thread()) {
-        form->ReportStatus(ip, op, file);
-        return;
-      }
-      QMetaObject::invokeMethod(
-          form,
-          [form, ip, op, file, done] {
-            Guard([&] { form->ReportStatus(ip, op, file); });
-            done->set_value();
-          },
-          Qt::QueuedConnection);
-    }
-    // The worker waits until the window has carried the report out; a window
-    // that goes away first drops the call, which ends the wait as well.
-    try {
-      finished.get();
-    } catch (const std::future_error&) {
-    }
-  };
+  return d->session.StatusCallback();
 }
 
 void TFrmMain::AppendLog(const std::string& line) {

@@ -102,6 +102,13 @@ QSpinBox* NumberField(QWidget* parent, const char* name, int min, int max, int s
   return s;
 }
 
+// The number field of a setting: its range, step and default from the settings table.
+QSpinBox* NumberField(QWidget* parent, const char* name, const TIntSetting& setting,
+                      const QString& hint = QString()) {
+  return NumberField(parent, name, setting.Range.min, setting.Range.max, setting.Step,
+                     setting.Default, hint);
+}
+
 QPlainTextEdit* LogPane(QWidget* parent, const char* name, const QString& first,
                         const QString& hint) {
   auto* m = Named(new QPlainTextEdit(parent), name, hint);
@@ -334,7 +341,7 @@ void TFrmMain::BuildInternetTab() {
   chkAutoIP->setChecked(true);
   chkAutoIP->setEnabled(false);
   lblPort = Named(new QLabel("Port:", grpYourIp), "lblPort");
-  spnPort = NumberField(grpYourIp, "spnPort", 0, 65535, 1, 3724, Hint(8));
+  spnPort = NumberField(grpYourIp, "spnPort", SettingsTable::kPort, Hint(8));
   btnTest = Named(new QPushButton("Test", grpYourIp), "btnTest");
   btnHelp = Named(new QPushButton("Help", grpYourIp), "btnHelp");
   lblScroll = Named(
@@ -389,7 +396,7 @@ void TFrmMain::BuildInternetTab() {
   grpAdvanced = Named(new QGroupBox("Advanced settings", tabISettings), "grpAdvanced");
   auto* a = new QGridLayout(grpAdvanced);
   lblTimeOut = Named(new QLabel("Connection time out", grpAdvanced), "lblTimeOut");
-  spnTimeOut = NumberField(grpAdvanced, "spnTimeOut", 100, 120000, 100, 12000, Hint(12));
+  spnTimeOut = NumberField(grpAdvanced, "spnTimeOut", SettingsTable::kTimeoutMs, Hint(12));
   lblPingMax = Named(new QLabel("Stop searching after you find                  sharing "
                                 "computers online",
                                 grpAdvanced),
@@ -432,12 +439,14 @@ void TFrmMain::BuildSettingsTab() {
   grpCache = Named(new QGroupBox("Cache/thumbnail system", tabSettings), "grpCache");
   auto* c = new QGridLayout(grpCache);
   lblWidth = Named(new QLabel("Thumbnail width", grpCache), "lblWidth");
-  spnWidth = NumberField(grpCache, "spnWidth", 16, 1024, 1, 128, "Size of the thumbnails");
+  spnWidth =
+      NumberField(grpCache, "spnWidth", SettingsTable::kThumbWidth, "Size of the thumbnails");
   lblHeight = Named(new QLabel("Thumbnail height", grpCache), "lblHeight");
-  spnHeight = NumberField(grpCache, "spnHeight", 16, 1024, 1, 96, "Size of the thumbnails");
+  spnHeight =
+      NumberField(grpCache, "spnHeight", SettingsTable::kThumbHeight, "Size of the thumbnails");
   lblResamplerQ = Named(new QLabel("Resampler quality", grpCache), "lblResamplerQ");
-  edtedtResamplerQ =
-      NumberField(grpCache, "edtedtResamplerQ", 0, 6, 1, 6, "The quality of the thumbnails.");
+  edtedtResamplerQ = NumberField(grpCache, "edtedtResamplerQ", SettingsTable::kResamplerQuality,
+                                 "The quality of the thumbnails.");
   btnMantainCache = Named(new QPushButton("Mantain Cache", grpCache), "btnMantainCache", Hint(15));
   btnClearCache = Named(new QPushButton("Clear Cache", grpCache), "btnClearCache", Hint(16));
   btnSaveDB = Named(new QPushButton("Save cache DB now", grpCache), "btnSaveDB", Hint(17));

@@ -6,7 +6,6 @@
 
 #include "shell/AppSettings.h"
 #include "shell/LogFile.h"
-#include "shell/StatusBoard.h"
 
 #include <QPointer>
 #include <QString>
@@ -53,6 +52,7 @@ void SetUserNameBoxHook(UserNameBox hook);
 
 class TFrmMainPrivate;
 class TCacheObj;
+struct TSharingReport;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -197,17 +197,19 @@ class TFrmMain : public QWidget {
   bool Sharing() const;
   void StartSharing();
   void StopSharing();
-  // A connection worker's report (window thread).
+  // A connection worker's report (window thread): the sharing session's
+  // board takes it, then the table and the log pane show it.
   void ReportStatus(const std::string& peerIp, const std::string& operation,
                     const std::string& fileName);
-  // The status callback for the listener: runs ReportStatus on the window
-  // thread while the calling worker waits; harmless after the window is gone.
+  // The status callback the listener's workers report through: runs
+  // ReportStatus on the window thread while the calling worker waits;
+  // harmless after the window is gone.
   std::function<void(const std::string&, const std::string&, const std::string&)> StatusCallback();
   // The port the listener actually bound (0 while stopped or when unknown).
   int ListeningPort() const;
   // The interface address the listener binds (empty: every IPv4 interface);
   // tests use the loopback address.
-  void SetBindAddress(const std::string& address) { m_bindAddress = address; }
+  void SetBindAddress(const std::string& address);
   // The IP-echo service and the tracker asked from now on (loaded from the
   // settings file; tests point them at loopback).
   void SetNetworkHosts(const std::string& ipEcho, const std::string& tracker) {
@@ -302,6 +304,8 @@ class TFrmMain : public QWidget {
   // Runs a blocking network step on a helper thread while the window keeps
   // painting in a local event loop; false (nothing run) while one runs.
   bool RunNetworkStep(const std::function<void()>& step);
+  // Shows what a report changed: the connection table anew, the log lines.
+  void ShowReport(const TSharingReport& report);
   void AddPluginTabs();
   void WireController();
 
@@ -313,8 +317,6 @@ class TFrmMain : public QWidget {
   bool m_networkBusy = false;
   bool m_serverTypeAttached = true;
   AppSettings m_loaded;
-  std::string m_bindAddress;
   LogFile m_log;
-  StatusBoard m_board;
   std::shared_ptr<TFrmMainPrivate> d;
 };

@@ -1,0 +1,187 @@
+// One sharing session: configure, start, report, stop.
+#include "shell/SharingSession.h"
+
+#include "base/Messages.h"
+#include "base/OrvelTPU.h"
+#include "net/tcpsocket.h"
+#include "server/HttpDaemon.h"
+#include "server/PrivateShare.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+std::string SharedFolderProblem(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "The folder to share does not exist: " + folder;
+    return "The folder to share cannot be read: " + folder;
+  }
+  // IsFolder also refuses a name ending in a blank.
+  if (!S_ISDIR(st.st_mode) || !IsFolder(folder)) {
+    return "The folder to share is not a folder: " + folder;
+  }
+  // Listing it needs read permission, looking at its entries search permission.
+  if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+    return "The folder to share cannot be read: " + folder;
+  }
+  return {};
+}
+
+// What the session shares with the workers' status callback, which may
+// outlive it. The lock is recursive: a report listener that lets the window
+// handle its events may meet the next report on the same thread.
+struct TSharingSession::TShared {
+  mutable std::recursive_mutex lock;
+  bool closed = false;  // the session is gone
+  StatusBoard board;
+  TReportCarrier carrier;
+  TReportListener listener;
+};
+
+TSharingSession::TSharingSession(std::string pluginFolder, std::string systemFolder)
+    : shared_(std::make_shared<TShared>()),
+      pluginFolder_(std::move(pluginFolder)),
+      systemFolder_(std::move(systemFolder)) {}
+
+TSharingSession::~TSharingSession() {
+  Stop();
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  shared_->closed = true;
+  shared_->carrier = nullptr;
+  shared_->listener = nullptr;
+}
+
+void TSharingSession::SetReportCarrier(TReportCarrier carrier) {
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  shared_->carrier = std::move(carrier);
+}
+
+void TSharingSession::SetReportListener(TReportListener listener) {
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  shared_->listener = std::move(listener);
+}
+
+void TSharingSession::SetListenerSetup(TListenerSetup setup) { listenerSetup_ = std::move(setup); }
+
+void TSharingSession::SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
+
+bool TSharingSession::Start(const AppSettings& settings) {
+  Stop();
+  auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
+  listener->AllowUploads = settings.AcceptUploads;
+  listener->TimeoutMs = settings.TimeoutMs;
+  listener->Cache = cache_;
+  listener->StatusCallback = StatusCallback();
+  listener->SetPort(std::to_string(settings.Port));
+  std::string root = settings.SharedFolder;
+  if (!root.empty() && root.back() != '/') root += '/';
+  listener->RootFolder = root;
+  listener->SystemFolder = systemFolder_;
+  if (!bindAddress_.empty()) listener->BindAddress = bindAddress_;
+  if (settings.PrivateSharing) {
+    listener->Private = std::make_shared<TPrivateShare>(settings.PrivateKey);
+  }
+  if (listenerSetup_) listenerSetup_(*listener);
+  {
+    std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+    shared_->board.StartSharing();
+  }
+  listener->Start();
+  const bool listening = listener->Listening();
+  if (!listening) {
+    ShowError("Cannot listen on port " + std::to_string(settings.Port) + ": " +
+              DescribeSocketError(listener->ListenError()));
+  }
+  listener_ = std::move(listener);
+  return listening;
+}
+
+void TSharingSession::Stop(int waitMs) {
+  if (listener_) {
+    listener_->Stop();
+    stopped_.push_back(std::move(listener_));
+    if (waitMs > 0) WaitForWorkers(waitMs);
+  }
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  shared_->board.StopSharing();
+}
+
+bool TSharingSession::WaitForWorkers(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  bool idle = true;
+  for (auto it = stopped_.begin(); it != stopped_.end();) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if ((*it)->WaitForWorkers(static_cast<int>(std::max<long long>(0, left.count())))) {
+      it = stopped_.erase(it);
+    } else {
+      idle = false;
+      ++it;
+    }
+  }
+  if (listener_ && !listener_->WaitForWorkers(0)) idle = false;
+  return idle;
+}
+
+bool TSharingSession::Sharing() const {
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  return shared_->board.Sharing();
+}
+
+int TSharingSession::BoundPort() const { return listener_ ? listener_->BoundPort() : 0; }
+
+std::vector<TConn> TSharingSession::Rows() const {
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  return shared_->board.Rows();
+}
+
+namespace {
+
+void TakeReport(TSharingSession::TReportListener* listener, StatusBoard& board,
+                const std::string& peer, const std::string& operation, const std::string& file) {
+  if (!board.Sharing()) return;
+  TSharingReport report;
+  report.LogLines = board.ReportStatus(peer, operation, file);
+  report.Rows = board.Rows();
+  if (*listener) (*listener)(report);
+}
+
+}  // namespace
+
+void TSharingSession::Report(const std::string& peer, const std::string& operation,
+                             const std::string& file) {
+  std::lock_guard<std::recursive_mutex> hold(shared_->lock);
+  if (shared_->closed) return;
+  TakeReport(&shared_->listener, shared_->board, peer, operation, file);
+}
+
+TSharingSession::TStatusCallback TSharingSession::StatusCallback() const {
+  const std::weak_ptr<TShared> weak = shared_;
+  return [weak](const std::string& peer, const std::string& operation, const std::string& file) {
+    TReportCarrier carrier;
+    {
+      const std::shared_ptr<TShared> shared = weak.lock();
+      if (!shared) return;
+      std::lock_guard<std::recursive_mutex> hold(shared->lock);
+      if (shared->closed) return;
+      carrier = shared->carrier;
+    }
+    auto report = [weak, peer, operation, file] {
+      const std::shared_ptr<TShared> shared = weak.lock();
+      if (!shared) return;
+      std::lock_guard<std::recursive_mutex> hold(shared->lock);
+      if (shared->closed) return;
+      TakeReport(&shared->listener, shared->board, peer, operation, file);
+    };
+    if (carrier) {
+      carrier(std::move(report));
+    } else {
+      report();
+    }
+  };
+}

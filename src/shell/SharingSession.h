@@ -1,0 +1,108 @@
+// One sharing session: the listener configured from the settings, started,
+// its workers' status reports kept on the connection board and handed to the
+// program, and stopped. The window and the headless program each hold one;
+// what sharing gains later (a reachability check, port mapping, private
+// sharing, another page style) is added here, in Start and Stop.
+//
+// Threads: Start, Stop and WaitForWorkers run on the program's thread.
+// Workers report on their own threads through the report carrier; the board
+// and the report listener are then used under the session's lock.
+#pragma once
+
+#include "shell/AppSettings.h"
+#include "shell/StatusBoard.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TCacheObj;
+class TTCPHttpDaemon;
+
+// Why a folder cannot be shared, in a sentence naming it: it does not exist,
+// is not a folder (as IsFolder has it), or this process cannot list it.
+// Empty when it can be shared.
+std::string SharedFolderProblem(const std::string& folder);
+
+// What one report changed: the log lines it yields (one per remaining entry)
+// and the connection rows after it.
+struct TSharingReport {
+  std::vector<std::string> LogLines;
+  std::vector<TConn> Rows;
+};
+
+class TSharingSession {
+ public:
+  // A worker's report as the listener gives it: peer address, operation, file.
+  using TStatusCallback =
+      std::function<void(const std::string&, const std::string&, const std::string&)>;
+  // Carries a worker's report to where the program takes reports (the window
+  // thread) and returns once it was carried out or dropped. Without one the
+  // report is carried out on the worker's thread.
+  using TReportCarrier = std::function<void(std::function<void()> report)>;
+  // What the program does with a report it took (board rows, log lines).
+  using TReportListener = std::function<void(const TSharingReport&)>;
+  // Runs on each new listener after it was configured, before it starts.
+  using TListenerSetup = std::function<void(TTCPHttpDaemon&)>;
+
+  // Each listener loads the plug-ins of pluginFolder and serves the fixed
+  // pictures of systemFolder.
+  TSharingSession(std::string pluginFolder, std::string systemFolder);
+  // Stops sharing; reports that arrive later are dropped.
+  ~TSharingSession();
+  TSharingSession(const TSharingSession&) = delete;
+  TSharingSession& operator=(const TSharingSession&) = delete;
+
+  // The thumbnail cache the listeners use (may be null); it must outlive
+  // their workers (WaitForWorkers).
+  void SetCache(TCacheObj* cache) { cache_ = cache; }
+  void SetReportCarrier(TReportCarrier carrier);
+  void SetReportListener(TReportListener listener);
+  void SetListenerSetup(TListenerSetup setup);
+  // The interface address the listener binds (empty: every IPv4 interface).
+  void SetBindAddress(std::string address);
+
+  // Stops what runs, then creates a listener configured from the settings
+  // (uploads, time-out, cache, status reports, port, shared folder, the key
+  // of private sharing), starts
+  // it and opens the board. False when the port could not be bound: the
+  // error "Cannot listen on port N: <what the error means>" was shown, and
+  // the session still counts as sharing (nothing is accepted) until Stop.
+  bool Start(const AppSettings& settings);
+  // Stops accepting and closes the board; later reports are ignored. The
+  // workers of the stopped listener finish their exchange: with waitMs the
+  // board stays open while they are waited for that long (their reports
+  // still count), else WaitForWorkers waits for them. Nothing happens when
+  // the session is stopped.
+  void Stop(int waitMs = 0);
+  // Waits up to ms for the workers of every listener this session started;
+  // the stopped listeners whose workers all ended are released. True when none runs.
+  bool WaitForWorkers(int ms);
+
+  bool Sharing() const;
+  // The port the listener bound (0 while stopped or when binding failed).
+  int BoundPort() const;
+  // The connection rows (empty while stopped).
+  std::vector<TConn> Rows() const;
+
+  // Takes one report as a worker gives it (on the calling thread): ignored
+  // while stopped, else the board is updated and the listener told.
+  void Report(const std::string& peer, const std::string& operation, const std::string& file);
+  // The callback the listener's workers report through. It holds the session
+  // weakly: once the session is gone a report returns at once.
+  TStatusCallback StatusCallback() const;
+
+ private:
+  struct TShared;
+
+  std::shared_ptr<TShared> shared_;
+  TCacheObj* cache_ = nullptr;
+  std::string pluginFolder_;
+  std::string systemFolder_;
+  std::string bindAddress_;
+  TListenerSetup listenerSetup_;
+  std::unique_ptr<TTCPHttpDaemon> listener_;
+  // Stopped listeners whose workers may still be in an exchange.
+  std::vector<std::unique_ptr<TTCPHttpDaemon>> stopped_;
+};
