@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <climits>
+
 namespace {
 
 TEST(IniFile, ParseIntegerRules) {
@@ -212,6 +214,91 @@ TEST(AppSettings, ReadOnlyFileIsReadAndKeptUnchanged) {
   s.Port = 9000;
   EXPECT_FALSE(SaveSettings(dir / "s.INI", s));
   EXPECT_EQ("[Internet]\r\nPort=8080\r\n", dir.Read("s.INI"));
+}
+
+// Every row of the settings table reaches its own field: the record starts
+// from the row's default, the file keeps the field under the row's key, and a
+// stored value is fitted into the row's range.
+TEST(SettingsTable, EveryNumberRowIsWiredToItsField) {
+  namespace T = SettingsTable;
+  struct Row {
+    const TIntSetting& setting;
+    int AppSettings::*field;
+  };
+  const Row rows[] = {
+      {T::kWindowLeft, &AppSettings::WindowLeft},
+      {T::kWindowTop, &AppSettings::WindowTop},
+      {T::kWindowWidth, &AppSettings::WindowWidth},
+      {T::kWindowHeight, &AppSettings::WindowHeight},
+      {T::kActiveTab, &AppSettings::ActiveTab},
+      {T::kPort, &AppSettings::Port},
+      {T::kTimeoutMs, &AppSettings::TimeoutMs},
+      {T::kResamplerQuality, &AppSettings::ResamplerQuality},
+      {T::kThumbWidth, &AppSettings::ThumbWidth},
+      {T::kThumbHeight, &AppSettings::ThumbHeight},
+  };
+  TempFolder dir;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.setting.Key);
+    const AppSettings defaults = DefaultSettings("/p");
+    EXPECT_EQ(r.setting.Default, defaults.*r.field);
+    AppSettings marked = defaults;
+    marked.*r.field = 4321;
+    ASSERT_TRUE(SaveSettings(dir / "s.INI", marked));
+    EXPECT_EQ(4321, IniFile(dir / "s.INI").ReadInteger(r.setting.Section, r.setting.Key, -1));
+    EXPECT_EQ(r.setting.Range.Clamp(4321), LoadSettings(dir / "s.INI", "/p").*r.field);
+    if (r.setting.Range.max < INT_MAX) {
+      dir.Write("s.INI", std::string("[") + r.setting.Section + "]\r\n" + r.setting.Key + "=" +
+                             std::to_string(r.setting.Range.max + 1) + "\r\n");
+      EXPECT_EQ(r.setting.Range.max, LoadSettings(dir / "s.INI", "/p").*r.field);
+      dir.Write("s.INI", std::string("[") + r.setting.Section + "]\r\n" + r.setting.Key + "=" +
+                             std::to_string(r.setting.Range.min - 1) + "\r\n");
+      EXPECT_EQ(r.setting.Range.min, LoadSettings(dir / "s.INI", "/p").*r.field);
+    }
+  }
+}
+
+TEST(SettingsTable, EverySwitchAndTextRowIsWiredToItsField) {
+  namespace T = SettingsTable;
+  struct Switch {
+    const TBoolSetting& setting;
+    bool AppSettings::*field;
+  };
+  const Switch switches[] = {
+      {T::kInternalAddress, &AppSettings::InternalAddress},
+      {T::kAcceptUploads, &AppSettings::AcceptUploads},
+      {T::kAutoStart, &AppSettings::AutoStart},
+      {T::kUseSkins, &AppSettings::UseSkins},
+  };
+  TempFolder dir;
+  for (const Switch& r : switches) {
+    SCOPED_TRACE(r.setting.Key);
+    AppSettings s = DefaultSettings("/p");
+    EXPECT_EQ(r.setting.Default, s.*r.field);
+    s.*r.field = !r.setting.Default;
+    ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+    EXPECT_EQ(!r.setting.Default,
+              IniFile(dir / "s.INI").ReadBool(r.setting.Section, r.setting.Key, r.setting.Default));
+    EXPECT_EQ(!r.setting.Default, LoadSettings(dir / "s.INI", "/p").*r.field);
+  }
+  struct Text {
+    const TTextSetting& setting;
+    std::string AppSettings::*field;
+  };
+  const Text texts[] = {
+      {T::kSharedFolder, &AppSettings::SharedFolder},
+      {T::kIpEchoHost, &AppSettings::IpEchoHost},
+      {T::kTrackerHost, &AppSettings::TrackerHost},
+  };
+  for (const Text& r : texts) {
+    SCOPED_TRACE(r.setting.Key);
+    AppSettings s = DefaultSettings("/p");
+    s.*r.field = "marked:1";
+    ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+    EXPECT_EQ("marked:1", IniFile(dir / "s.INI").ReadString(r.setting.Section, r.setting.Key, ""));
+    EXPECT_EQ("marked:1", LoadSettings(dir / "s.INI", "/p").*r.field);
+  }
+  EXPECT_EQ(std::string("/p/") + T::kSharedFolder.Default, DefaultSettings("/p").SharedFolder);
 }
 
 }  // namespace

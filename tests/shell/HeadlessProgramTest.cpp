@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +28,9 @@ constexpr int kWaitMs = 30000;  // a guard against hanging, not a speed goal
 // One run of the program with its output collected.
 class ProgramRun {
  public:
-  ProgramRun(const TempFolder& env, std::vector<std::string> args) {
+  // asNobody: run as the unprivileged user "nobody" (through setpriv when
+  // the test runs as root), so that file permissions apply.
+  ProgramRun(const TempFolder& env, std::vector<std::string> args, bool asNobody = false) {
     int out[2], err[2];
     EXPECT_EQ(0, ::pipe2(out, O_CLOEXEC));
     EXPECT_EQ(0, ::pipe2(err, O_CLOEXEC));
@@ -37,6 +40,12 @@ class ProgramRun {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     args.insert(args.begin(), kProgram);
+    std::string launcher = kProgram;
+    if (asNobody && ::geteuid() == 0) {
+      launcher = "/usr/bin/setpriv";
+      args.insert(args.begin(),
+                  {launcher, "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -50,7 +59,7 @@ class ProgramRun {
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
     EXPECT_EQ(0,
-              ::posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv.data(), envp.data()));
+              ::posix_spawn(&pid_, launcher.c_str(), &actions, nullptr, argv.data(), envp.data()));
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
@@ -318,26 +327,46 @@ TEST(HeadlessProgram, PortInUseSaysWhatTheErrorMeans) {
 // A folder named with --folder that cannot be shared is said exactly, and the
 // program ends with the usage error's code; the setting is kept all the same.
 TEST(HeadlessProgram, AFolderThatCannotBeSharedIsNamedAndEndsTheRun) {
+  enum class Kind { Missing, File, Unreadable };
   const struct {
     const char* name;
-    bool isFile;
+    Kind kind;
     const char* message;
   } cases[] = {
-      {"gone", false, "The folder to share does not exist: "},
-      {"notes.txt", true, "The folder to share is not a folder: "},
+      {"gone", Kind::Missing, "The folder to share does not exist: "},
+      {"notes.txt", Kind::File, "The folder to share is not a folder: "},
+      // Run as an unprivileged user, for whom the folder's permissions count.
+      {"locked", Kind::Unreadable, "The folder to share cannot be read: "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder env;
-    if (c.isFile) env.Write(c.name, "text");
+    if (c.kind == Kind::File) env.Write(c.name, "text");
+    if (c.kind == Kind::Unreadable) {
+      ::chmod(env.Slash().c_str(), 0777);  // the user makes its working folder here
+      env.Mkdir(c.name);
+      ::chmod((env / c.name).c_str(), 0);
+    }
     ProgramRun run(
-        env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / c.name});
+        env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / c.name},
+        c.kind == Kind::Unreadable);
     EXPECT_EQ(2, run.Wait());
     EXPECT_NE(std::string::npos, run.Err().find(c.message + (env / c.name))) << run.Err();
     EXPECT_EQ(std::string::npos, run.Out().find("Web address")) << run.Out();
     EXPECT_NE(std::string::npos,
               env.Read("work/system/Mirelo.INI").find("Folder=" + (env / c.name)));
   }
+}
+
+// A stored folder that has gone is asked for, as the window asks.
+TEST(HeadlessProgram, MissingStoredFolderIsReported) {
+  TempFolder env;
+  env.Write("work/system/Mirelo.INI", "[Share]\r\nFolder=" + (env / "gone") + "\r\n");
+  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--port", "0"});
+  EXPECT_EQ(1, run.Wait());
+  EXPECT_NE(std::string::npos, run.Err().find("Please choose the folder you want to share"))
+      << run.Err();
+  EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("Folder=" + (env / "gone")));
 }
 
 // Runs a client program (found on PATH) with its output discarded; its exit

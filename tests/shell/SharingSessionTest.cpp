@@ -1,0 +1,277 @@
+// The sharing session with a real listener on loopback: what it configures,
+// how reports reach the program, and what starting and stopping leave.
+#include "shell/SharingSession.h"
+
+#include "base/Messages.h"
+#include "base/StartUp.h"
+#include "base/UniqueFd.h"
+#include "server/HttpDaemon.h"
+#include "support/TempFolder.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr auto kGuard = std::chrono::seconds(30);  // against hanging, not a speed goal
+
+UniqueFd Connect(int port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return UniqueFd();
+  return fd;
+}
+
+void SendText(const UniqueFd& fd, const std::string& text) {
+  ::send(fd.get(), text.data(), text.size(), MSG_NOSIGNAL);
+}
+
+std::string ReadToEnd(const UniqueFd& fd) {
+  std::string answer;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::recv(fd.get(), buffer, sizeof buffer, 0)) > 0) answer.append(buffer, size_t(n));
+  return answer;
+}
+
+// A session over a temporary shared folder, bound to loopback on a free
+// port, with no plug-ins; it records the reports its listener is given.
+class SharingSessionTest : public ::testing::Test {
+ protected:
+  SharingSessionTest() : session(plugins.Slash(), SystemFolder()) {
+    shared.Write("hello.txt", "hello there");
+    settings = DefaultSettings(shared.Slash());
+    settings.SharedFolder = shared.Path().string();  // without its "/"
+    settings.Port = 0;
+    session.SetBindAddress("127.0.0.1");
+    session.SetReportListener([this](const TSharingReport& r) {
+      std::lock_guard<std::mutex> hold(lock);
+      reports.push_back(r);
+    });
+    SetMessageDisplay([this](MessageKind, const std::string& text) {
+      std::lock_guard<std::mutex> hold(lock);
+      messages.push_back(text);
+    });
+  }
+  ~SharingSessionTest() override { SetMessageDisplay(nullptr); }
+
+  std::vector<TSharingReport> Reports() {
+    std::lock_guard<std::mutex> hold(lock);
+    return reports;
+  }
+  // Waits (within the guard time) until the condition holds.
+  template <typename Condition>
+  bool WaitFor(Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + kGuard;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  TempFolder plugins, shared;
+  AppSettings settings;
+  TSharingSession session;
+  std::mutex lock;
+  std::vector<TSharingReport> reports;
+  std::vector<std::string> messages;
+};
+
+TEST(SharedFolderProblem, NamesTheFolderAndSaysWhy) {
+  TempFolder dir;
+  dir.Mkdir("pics");
+  dir.Mkdir("blank ");
+  dir.Write("file.txt");
+  struct Case {
+    std::string folder;
+    std::string problem;
+  };
+  const std::string missing = "The folder to share does not exist: ";
+  const std::string notFolder = "The folder to share is not a folder: ";
+  const Case cases[] = {
+      {dir / "pics", ""},
+      {dir / "pics/", ""},
+      {dir / "gone", missing + (dir / "gone")},
+      {dir / "file.txt/sub", missing + (dir / "file.txt/sub")},
+      {dir / "file.txt", notFolder + (dir / "file.txt")},
+      {dir / "blank ", notFolder + (dir / "blank ")},  // as IsFolder has it
+      {"", missing},
+  };
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(c.problem, SharedFolderProblem(c.folder));
+  }
+}
+
+TEST_F(SharingSessionTest, ServesTheSettingsFolderAndHandsOverEveryReport) {
+  // Without a carrier, reports are taken on the workers' threads.
+  ASSERT_TRUE(session.Start(settings));
+  EXPECT_TRUE(session.Sharing());
+  const int port = session.BoundPort();
+  ASSERT_GT(port, 0);
+  {
+    UniqueFd client = Connect(port);
+    SendText(client, "GET /download?hello.txt HTTP/1.0\r\n\r\n");
+    const std::string answer = ReadToEnd(client);
+    EXPECT_EQ(0u, answer.find("HTTP/1.0 200")) << answer;
+    EXPECT_EQ(answer.size() - 11, answer.rfind("hello there"));
+  }
+  // The last report ("-1") removes the entry and adds no line.
+  ASSERT_TRUE(WaitFor([&] {
+    const auto r = Reports();
+    return !r.empty() && r.back().Rows.empty();
+  }));
+  const auto r = Reports();
+  ASSERT_GE(r.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>{"IP: 127.0.0.1\t Op: Connecting..."}, r[0].LogLines);
+  ASSERT_EQ(1u, r[0].Rows.size());
+  EXPECT_EQ((TConn{"Connecting...", "127.0.0.1", ""}), r[0].Rows[0]);
+  EXPECT_EQ("Downloading...", r[1].Rows.at(0).Operation);
+  EXPECT_TRUE(r.back().LogLines.empty());
+  EXPECT_TRUE(session.Rows().empty());
+  EXPECT_TRUE(messages.empty());
+
+  session.Stop();
+  EXPECT_FALSE(session.Sharing());
+  EXPECT_EQ(0, session.BoundPort());
+  EXPECT_FALSE(Connect(port));  // the port is free again
+  // Reports after the stop are ignored.
+  session.Report("10.0.0.1", "Connecting...", "");
+  EXPECT_EQ(r.size(), Reports().size());
+  EXPECT_TRUE(session.WaitForWorkers(10000));
+}
+
+TEST_F(SharingSessionTest, TheCarrierTakesEachReportWhereTheProgramWantsIt) {
+  std::atomic<int> carried{0};
+  std::atomic<bool> onWorkerThread{true};
+  const std::thread::id self = std::this_thread::get_id();
+  session.SetReportCarrier([&](std::function<void()> report) {
+    ++carried;
+    if (std::this_thread::get_id() == self) onWorkerThread = false;
+    report();
+  });
+  ASSERT_TRUE(session.Start(settings));
+  {
+    UniqueFd client = Connect(session.BoundPort());
+    SendText(client, "GET / HTTP/1.0\r\n\r\n");
+    ReadToEnd(client);
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    const auto r = Reports();
+    return !r.empty() && r.back().Rows.empty();
+  }));
+  EXPECT_EQ(static_cast<int>(Reports().size()), carried.load());
+  EXPECT_TRUE(onWorkerThread);
+  // A direct report is the program's own: no carrier.
+  session.Report("10.0.0.1", "Connecting...", "");
+  EXPECT_EQ(static_cast<int>(Reports().size()) - 1, carried.load());
+}
+
+TEST_F(SharingSessionTest, StoppingWithAWaitCountsTheLastReports) {
+  ASSERT_TRUE(session.Start(settings));
+  UniqueFd client = Connect(session.BoundPort());
+  SendText(client, "GET / HTTP/1.0\r\n");  // the request is not complete yet
+  ASSERT_TRUE(WaitFor([&] { return session.Rows().size() == 1; }));
+  std::thread finish([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SendText(client, "\r\n");
+    ReadToEnd(client);
+  });
+  session.Stop(30000);
+  finish.join();
+  // The worker's last reports came while the session waited for it.
+  const auto r = Reports();
+  ASSERT_FALSE(r.empty());
+  EXPECT_TRUE(r.back().Rows.empty());
+  EXPECT_FALSE(session.Sharing());
+  EXPECT_TRUE(session.WaitForWorkers(0));
+}
+
+TEST_F(SharingSessionTest, StoppingWithoutAWaitDropsLaterReports) {
+  ASSERT_TRUE(session.Start(settings));
+  UniqueFd client = Connect(session.BoundPort());
+  SendText(client, "GET / HTTP/1.0\r\n");
+  ASSERT_TRUE(WaitFor([&] { return session.Rows().size() == 1; }));
+  session.Stop();
+  const size_t before = Reports().size();
+  EXPECT_FALSE(session.WaitForWorkers(0));  // the worker still serves
+  SendText(client, "\r\n");
+  EXPECT_EQ(0u, ReadToEnd(client).find("HTTP/1.0 200"));
+  EXPECT_TRUE(session.WaitForWorkers(30000));
+  EXPECT_EQ(before, Reports().size());
+}
+
+TEST_F(SharingSessionTest, APortInUseIsShownAndTheSessionStillShares) {
+  UniqueFd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(holder.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, ::listen(holder.get(), 1));
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(0, ::getsockname(holder.get(), reinterpret_cast<sockaddr*>(&addr), &size));
+  settings.Port = ntohs(addr.sin_port);
+  EXPECT_FALSE(session.Start(settings));
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ("Cannot listen on port " + std::to_string(settings.Port) +
+                ": the port is already in use (socket error 10048)",
+            messages[0]);
+  EXPECT_TRUE(session.Sharing());
+  EXPECT_EQ(0, session.BoundPort());
+  session.Stop();
+  EXPECT_FALSE(session.Sharing());
+}
+
+TEST_F(SharingSessionTest, StartingAgainReplacesTheListener) {
+  int configured = 0;
+  session.SetListenerSetup([&](TTCPHttpDaemon& listener) {
+    ++configured;
+    EXPECT_FALSE(listener.Listening());  // before it starts
+    EXPECT_EQ(shared.Slash(), listener.RootFolder);
+    EXPECT_EQ(settings.TimeoutMs, listener.TimeoutMs);
+  });
+  settings.TimeoutMs = 4000;
+  ASSERT_TRUE(session.Start(settings));
+  const int first = session.BoundPort();
+  ASSERT_TRUE(session.Start(settings));
+  EXPECT_EQ(2, configured);
+  EXPECT_TRUE(Connect(session.BoundPort()));
+  if (first != session.BoundPort()) {
+    EXPECT_FALSE(Connect(first));  // the first was stopped
+  }
+}
+
+TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {
+  TempFolder plugins;
+  int heard = 0;
+  TSharingSession::TStatusCallback report;
+  {
+    TSharingSession session(plugins.Slash(), SystemFolder());
+    session.SetReportListener([&](const TSharingReport&) { ++heard; });
+    AppSettings settings = DefaultSettings(plugins.Slash());
+    settings.SharedFolder = plugins.Slash();
+    settings.Port = 0;
+    session.SetBindAddress("127.0.0.1");
+    ASSERT_TRUE(session.Start(settings));
+    report = session.StatusCallback();
+    report("10.0.0.1", "Connecting...", "");
+    EXPECT_EQ(1, heard);
+  }
+  report("10.0.0.1", "Connecting...", "");
+  EXPECT_EQ(1, heard);
+}
+
+}  // namespace
