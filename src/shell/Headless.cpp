@@ -152,6 +152,7 @@ class HeadlessShell {
     // Workers report on their own threads; one report runs at a time.
     session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); });
   }
+  ~HeadlessShell() { CloseReports(); }
   HeadlessShell(const HeadlessShell&) = delete;
   HeadlessShell& operator=(const HeadlessShell&) = delete;
 
