@@ -1,8 +1,12 @@
 // One sharing session: the listener configured from the settings, started,
 // its workers' status reports kept on the connection board and handed to the
-// program, and stopped. The window and the headless program each hold one;
-// what sharing gains later (a reachability check, port mapping, private
-// sharing, another page style) is added here, in Start and Stop.
+// program, and stopped. The window and the headless program each hold one,
+// so what sharing gains is added here once, for both:
+//  - a setting for how the listener serves (a key, a page style): a row in
+//    the settings table, read in Start where the listener is configured;
+//  - work that follows a successful start (port mapping, a reachability
+//    check): at the end of Start, undone in Stop, its outcome kept beside
+//    BoundPort for the program to show.
 //
 // Threads: Start, Stop and WaitForWorkers run on the program's thread.
 // Workers report on their own threads through the report carrier; the board
