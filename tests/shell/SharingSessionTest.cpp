@@ -81,12 +81,14 @@ class SharingSessionTest : public ::testing::Test {
     return true;
   }
 
-  TempFolder plugins, shared;
-  AppSettings settings;
-  TSharingSession session;
+  // What the session's workers write to is declared first, so that it
+  // outlives the session (whose workers may still be reporting as it goes).
   std::mutex lock;
   std::vector<TSharingReport> reports;
   std::vector<std::string> messages;
+  TempFolder plugins, shared;
+  AppSettings settings;
+  TSharingSession session;
 };
 
 TEST(SharedFolderProblem, NamesTheFolderAndSaysWhy) {
