@@ -69,10 +69,11 @@ class TSharingSession {
 
   // Stops what runs, then creates a listener configured from the settings
   // (uploads, time-out, cache, status reports, port, shared folder, the key
-  // of private sharing), starts
-  // it and opens the board. False when the port could not be bound: the
-  // error "Cannot listen on port N: <what the error means>" was shown, and
-  // the session still counts as sharing (nothing is accepted) until Stop.
+  // of private sharing), starts it and opens the board. The shared folder
+  // must exist (the programs ask for one first). False when the port could
+  // not be bound: the error "Cannot listen on port N: <what the error
+  // means>" was shown, and the session still counts as sharing (nothing is
+  // accepted) until Stop.
   bool Start(const AppSettings& settings);
   // Stops accepting and closes the board; later reports are ignored. The
   // workers of the stopped listener finish their exchange: with waitMs the
