@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <string>
 
 namespace {
 
@@ -68,26 +70,29 @@ TEST(WriteFileAtomically, ReplacesWholeOrNotAtAll) {
   EXPECT_EQ((std::vector<std::string>{"f.txt", "new.txt", "sub"}), dir.Entries());
 }
 
-// Descriptors open in this process.
-size_t OpenDescriptors() {
-  size_t count = 0;
-  const UniqueDir fds = OpenFolder("/proc/self/fd");
-  while (const dirent* e = ::readdir(fds.get())) count += e->d_name[0] != '.';
-  return count - 1;  // the listing's own
+// What descriptor fd of this process refers to ("" when it is closed).
+std::string DescriptorTarget(int fd) {
+  char target[4096];
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
 }
 
 TEST(OpenFolder, ListsAndClosesTheFolder) {
   TempFolder dir;
   dir.Write("a");
-  const size_t before = OpenDescriptors();
+  const std::string path = std::filesystem::canonical(dir.Path()).string();
   size_t names = 0;
+  int fd = -1;
   {
     const UniqueDir folder = OpenFolder(dir.Slash());
     ASSERT_TRUE(folder);
-    EXPECT_EQ(before + 1, OpenDescriptors());
+    fd = ::dirfd(folder.get());
+    EXPECT_EQ(path, DescriptorTarget(fd));
     while (const dirent* e = ::readdir(folder.get())) names += e->d_name[0] != '.';
   }
-  EXPECT_EQ(before, OpenDescriptors());
+  // Closed (the number may since serve another file, never this folder).
+  EXPECT_NE(path, DescriptorTarget(fd));
   EXPECT_EQ(1u, names);
   errno = 0;
   EXPECT_FALSE(OpenFolder(dir / "a"));  // a file
