@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIRELO_TESTS=ON -DMIRELO_BENCH=ON \
+  -DMIRELO_WERROR="${MIRELO_WERROR:-OFF}" \
   >/dev/null
 cmake --build build
 cd build

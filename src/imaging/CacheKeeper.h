@@ -5,15 +5,26 @@
 // - Threads: GetThumb and GetThumbs run on connection workers, several at
 //   once; Clear, Maintain, SaveDB and the setters on the window thread. One
 //   object is shared by all of them and is safe to call from any thread.
-// - Lock: one mutex guards the two lists, their index, the counter and the
-//   settings. It is held to look a picture up, to reserve a thumbnail number
-//   and to record an entry, never while a picture is decoded, resampled or
-//   encoded. A picture being made is "pending": a second request for it waits
-//   for the first instead of making another, so one picture gets one entry.
-//   Entries are recorded in the order their numbers were handed out, whatever
-//   order the thumbnails finish in. File tests and existence messages happen
-//   outside the lock, so a window-thread operation never waits on a worker
-//   that waits on the window.
+//   GetThumbs makes missing thumbnails on short-lived threads of its own,
+//   joined before it returns; the destructor waits for every one being made.
+// - Locks: one mutex guards the two lists, their index, the counter, the
+//   settings and the thumbnails being made. It is held to look a picture up,
+//   to reserve a thumbnail number and to record an entry, never while a
+//   picture is decoded, resampled or encoded, a source or thumbnail file is
+//   tested, or the database is read or written. A picture being made is
+//   "pending": a second request for it waits for the first instead of making
+//   another, so one picture gets one entry. Entries are recorded in the order
+//   their numbers were handed out, whatever order the thumbnails finish in.
+//   Removing files is the exception and runs under the lock: the thumbnail
+//   of a dropped entry is unlinked there, and Clear, a size change and a
+//   Maintain that leaves no entry empty the whole folder while holding it, so
+//   no number is handed out and no entry recorded between emptying the lists
+//   and emptying the folder (a worker asking meanwhile waits for the folder
+//   to be emptied). A thumbnail still being made for the old contents is
+//   unlinked when it finishes. Messages (a missing source, a damaged
+//   database) are shown outside the lock, so a window-thread operation never
+//   waits on a worker that waits on the window. SaveDB takes a second mutex
+//   first, so two saves never interleave, and the main one only to copy.
 // - Limits: at most one thumbnail per processor is made at a time across all
 //   callers (each decoded photo holds its full-size pixels); lookups go
 //   through a hash index, so their cost does not grow with the entries.
@@ -29,8 +40,10 @@
 //   LastEntry). Paths are kept exactly as given (names are case-sensitive).
 // - Crashes: each database file is written to a temporary file and renamed
 //   over the old one, so a crash leaves the old or the new file, never half
-//   of one. Entries added since the last save are lost with the process;
-//   their numbers are handed out again and their files overwritten.
+//   of one. The three are replaced one after another, so a crash between
+//   them can leave lists of different lengths, which Maintain reports.
+//   Entries added since the last save are lost with the process; their
+//   numbers are handed out again and their files overwritten.
 #pragma once
 
 #include <condition_variable>

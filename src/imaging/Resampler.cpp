@@ -8,12 +8,17 @@
 // so the result does not depend on how the loops are vectorised.
 #include "imaging/Resampler.h"
 
-#include <immintrin.h>
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
 #include <string>
+
+// The AVX2 passes exist for x86 only; elsewhere the portable ones do all.
+#if defined(__x86_64__) || defined(__i386__)
+#define MIRELO_RESAMPLER_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -137,6 +142,8 @@ void VerticalPassSoft(const Bitmap& work, Bitmap& dst, const WeightLists& lists,
     for (std::size_t k = 0; k < rowBytes; ++k) d[k] = ToByte(acc[k]);
   }
 }
+
+#ifdef MIRELO_RESAMPLER_AVX2
 
 // The same passes with AVX2 and the fused multiply-add instruction.
 
@@ -287,12 +294,26 @@ MIRELO_FMA_TARGET void VerticalPassFma(const Bitmap& work, Bitmap& dst, const We
   }
 }
 
-std::atomic<bool> forcePortable{false};
-
 bool HasFma() {
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   return has;
 }
+
+#else
+
+bool HasFma() { return false; }
+
+void HorizontalPassFma(const Bitmap& src, Bitmap& work, const WeightLists& lists, float* block) {
+  HorizontalPassSoft(src, work, lists, block);
+}
+
+void VerticalPassFma(const Bitmap& work, Bitmap& dst, const WeightLists& lists, float* acc) {
+  VerticalPassSoft(work, dst, lists, acc);
+}
+
+#endif
+
+std::atomic<bool> forcePortable{false};
 
 }  // namespace
 

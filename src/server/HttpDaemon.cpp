@@ -151,12 +151,14 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
     // Somebody keeps accepting while this thread serves.
     const bool another = a->waiting == 0 && a->threads < a->maxThreads && !a->stopping;
     if (another) ++a->threads;
+    // Counted as a worker before the lock goes: once Stop has seen no thread
+    // in accept, WaitForWorkers waits for this connection too.
+    if (a->settings.Registry) a->settings.Registry->Enter();
     lock.unlock();
     if (another && !StartAcceptor(a)) {
       std::lock_guard<std::mutex> undo(a->mutex);
       --a->threads;
     }
-    if (a->settings.Registry) a->settings.Registry->Enter();
     TTCPHttpThrd::Serve(std::move(connection), peer, peerSize, a->settings);
     idleSince = Clock::now();
     lock.lock();
