@@ -213,7 +213,7 @@ class HeadlessShell {
 
  private:
   bool StartSharing() {
-    daemon_ = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+    daemon_ = std::make_unique<TTCPHttpDaemon>(PluginFolder());
     daemon_->AllowUploads = settings_.AcceptUploads;
     daemon_->TimeoutMs = settings_.TimeoutMs;
     daemon_->Cache = &cache_;
@@ -276,6 +276,10 @@ int RunHeadless(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(HeadlessUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("mirelo-share %s\n", GetFileVersion().c_str());
     return 0;
   }
 

@@ -300,7 +300,7 @@ void TFrmMain::actShareExecute() {
 
 void TFrmMain::StartSharing() {
   actShare->setText("Stop");
-  auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+  auto daemon = std::make_unique<TTCPHttpDaemon>(PluginFolder());
   daemon->AllowUploads = chkAccUploads->isChecked();
   daemon->TimeoutMs = spnTimeOut->value();
   daemon->Cache = d->cache.get();
@@ -343,7 +343,7 @@ int TFrmMain::ListeningPort() const { return d->daemon ? d->daemon->BoundPort() 
 
 void TFrmMain::AddPluginTabs() {
   if (d->tabPlugins) return;  // once per run
-  d->tabPlugins = std::make_unique<TPluginList>(ProgramFolder());
+  d->tabPlugins = std::make_unique<TPluginList>(PluginFolder());
   d->tabPlugins->AddTabs([this](MireloGetTabFn getTab) {
     auto* page = new QWidget;
     Page->addTab(page, QString());
