@@ -14,6 +14,7 @@ headless as a user service (mirelo-share.service). The package also holds the\n\
 tracker of the public network, mirelo-tracker, with a system unit.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # Install with DESTDIR, so that the install scripts see the real prefix /usr.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
