@@ -23,6 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies are the Debian packages of the libraries the programs link
 # (dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window on a Wayland desktop without X (the X platform comes with Qt's
+# GUI library).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

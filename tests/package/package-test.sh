@@ -2,7 +2,8 @@
 # Builds the Debian package from a build tree, checks its control data and
 # contents, unpacks it into a fresh root and runs the programs from there: the
 # versions, a headless share on loopback serving the installed pictures, the
-# manual pages, the desktop entry and (where systemd-analyze runs) the units.
+# manual pages, the desktop entry and (where systemd-analyze runs) the units;
+# then removes it and finds nothing left.
 # Usage: package-test.sh BUILD_DIR VERSION [CPACK]
 set -euo pipefail
 build=$1
@@ -64,12 +65,23 @@ for p in "$build"/system/*; do
     fail "missing system picture $(basename "$p")"
 done
 
-# --- a fresh root ---
+# --- a fresh root, installed into by dpkg with a database of its own ---
+# (The libraries it depends on are the host's, so their absence from the fresh
+# root's database is overlooked; dpkg logs beside the root, not in /var/log.)
 root="$tmp/root"
-dpkg -x "$deb" "$root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg_root() { dpkg --root="$root" --log="$tmp/dpkg.log" --force-not-root "$@" >"$tmp/dpkg.out" 2>&1; }
+dpkg_root --force-depends -i "$deb" || { cat "$tmp/dpkg.out"; fail "dpkg -i into the fresh root"; }
 usr="$root/usr"
-[ "$(head -c 8 "$usr/share/icons/hicolor/32x32/apps/mirelo-share.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
-  fail "icon is no PNG"
+# The package installs what its contents list, and nothing else.
+(cd "$root" && find ./usr -mindepth 1 \( -type d -printf '%p/\n' -o -printf '%p\n' \) | sort) >"$tmp/installed"
+grep -v '^\./$' "$tmp/contents" | grep -vx './usr/' | sort | diff - "$tmp/installed" >&2 ||
+  fail "the installed files differ from the package's contents"
+# A PNG of the size its folder names: the signature, then width and height in
+# the header chunk.
+[ "$(head -c 24 "$usr/share/icons/hicolor/32x32/apps/mirelo-share.png" | od -An -tx1 | tr -d ' \n')" = \
+  89504e470d0a1a0a0000000d494844520000002000000020 ] || fail "icon is no 32x32 PNG"
 
 # --- versions from the one place ---
 [ "$("$usr/bin/mirelo-share" --version)" = "mirelo-share $version" ] || fail "mirelo-share --version"
@@ -126,16 +138,22 @@ work="$home/.local/share/Mirelo File Share"
 find "$root" -printf '%p %s %T@\n' | sort >"$tmp/after"
 diff "$tmp/before" "$tmp/after" >&2 || fail "the run wrote under the installed root"
 
-# --- manual pages render without warnings ---
-if command -v man >/dev/null; then
+# --- manual pages render without warnings and name every option of --help ---
+if command -v man >/dev/null && command -v groff >/dev/null; then
   for page in mirelo-share mirelo-tracker; do
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man $page: $warnings"
-    LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$usr/share/man/man1/$page.1" 2>/dev/null | grep -q -- '--version' ||
-      fail "man $page has no --version"
+    # Rendered without hyphenation, so that no option is split at a line end.
+    groff -man -Tascii -rHY=0 "$usr/share/man/man1/$page.1" | sed 's/.\x08//g' >"$tmp/$page.txt"
+    options=$("$usr/bin/$page" --help | grep -Eo -- '(^|[ (])--?[a-z][a-z-]*' | tr -d ' (' | sort -u)
+    [ -n "$options" ] || fail "$page --help names no option"
+    for option in $options ShareOff; do
+      [ "$page" = mirelo-tracker ] && [ "$option" = ShareOff ] && continue
+      grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" "$tmp/$page.txt" || fail "man $page lacks $option"
+    done
   done
 else
-  echo "man not installed: manual pages not rendered"
+  echo "man or groff not installed: manual pages not rendered"
 fi
 
 # --- the desktop entry ---
@@ -178,4 +196,8 @@ if command -v systemd-analyze >/dev/null; then
 else
   echo "systemd-analyze not installed: units not verified"
 fi
+# --- removal leaves nothing behind ---
+dpkg_root -r mirelo-share || { cat "$tmp/dpkg.out"; fail "dpkg -r"; }
+left=$(cd "$root" && find . -mindepth 1 -path ./var -prune -o -print)
+[ -z "$left" ] || fail "left after removal: $left"
 echo "package $(basename "$deb") checked"
