@@ -2,6 +2,7 @@
 # Installs the Debian packages (and the browser driver from npm) that building,
 # running or testing needs, and only those that are missing.
 # Usage: scripts/install-deps.sh run|test|bench
+# (scripts/package.sh adds dpkg-dev for the Debian package.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-run}
@@ -10,7 +11,8 @@ packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-
   libqrencode-dev qt6-base-dev libgl-dev)
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-    clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools)
+    clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools
+    desktop-file-utils dpkg-dev man-db groff-base systemd)
 fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.

@@ -68,7 +68,34 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
 }
 
-std::string SystemFolder() { return ProgramFolder() + "system/"; }
+std::string InstalledDataFolderFor(const std::string& programFolder) {
+  // Run from the build folder (or an unpacked copy), system/ sits beside the
+  // executable and the program keeps everything there.
+  if (programFolder.empty() || IsFolder(programFolder + "system")) return std::string();
+  const std::string binSuffix = "/bin/";
+  if (programFolder.size() < binSuffix.size() ||
+      programFolder.compare(programFolder.size() - binSuffix.size(), binSuffix.size(), binSuffix) !=
+          0) {
+    return std::string();
+  }
+  const std::string prefix = programFolder.substr(0, programFolder.size() - binSuffix.size());
+  const std::string data = prefix + "/share/mirelo-share/";
+  return IsFolder(data) ? data : std::string();
+}
+
+std::string InstalledDataFolder() { return InstalledDataFolderFor(ProgramFolder()); }
+
+bool IsInstalled() { return !InstalledDataFolder().empty(); }
+
+std::string SystemFolder() {
+  const std::string data = InstalledDataFolder();
+  return (data.empty() ? ProgramFolder() : data) + "system/";
+}
+
+std::string PluginFolder() {
+  const std::string data = InstalledDataFolder();
+  return data.empty() ? ProgramFolder() : data + "plugins/";
+}
 
 const std::string& WorkingFolder() { return State().workingFolder; }
 const std::string& SettingsFolder() { return State().settingsFolder; }
@@ -89,7 +116,8 @@ void InitPathsIn(const std::string& workingFolder) {
 }
 
 std::string ChooseWorkingFolder(const std::string& name) {
-  return ChooseWorkingFolderFrom(name, ProgramFolder(), IsUserAdmin());
+  // An installed program never writes beside itself, not even for root.
+  return ChooseWorkingFolderFrom(name, ProgramFolder(), IsUserAdmin() && !IsInstalled());
 }
 
 std::string ChooseWorkingFolderFrom(const std::string& name, const std::string& programFolder,

@@ -7,9 +7,20 @@
 #include <memory>
 #include <string>
 
-// Folder of the executable, ending in "/". SystemFolder adds "system/".
+// Folder of the executable, ending in "/".
 std::string ProgramFolder();
+// The data folder of an installed program, "<prefix>/share/mirelo-share/",
+// when programFolder is "<prefix>/bin/" with no "system" folder in it and that
+// data folder exists; otherwise "" (the program runs from its build folder).
+std::string InstalledDataFolderFor(const std::string& programFolder);
+std::string InstalledDataFolder();
+bool IsInstalled();
+// The fixed pictures: "system/" in the installed data folder, else beside
+// the executable.
 std::string SystemFolder();
+// Where plug-in libraries are looked for: "plugins/" in the installed data
+// folder, else the program folder.
+std::string PluginFolder();
 
 // The process-wide paths, each ending in "/" (the file excepted).
 const std::string& WorkingFolder();
@@ -24,9 +35,9 @@ void InitPaths();
 // creating it and its "system/" folder when missing.
 void InitPathsIn(const std::string& workingFolder);
 
-// The program folder when the user is an administrator and may write there,
-// else the per-user application-data folder + name; "/" appended, created
-// (with its "system/" folder) when missing.
+// The program folder when the user is an administrator and may write there
+// (ChooseWorkingFolder: and the program is not installed), else the per-user application-data
+// folder + name; "/" appended, created (with its "system/" folder) when missing.
 std::string ChooseWorkingFolder(const std::string& name);
 // The same decision with its inputs given.
 std::string ChooseWorkingFolderFrom(const std::string& name, const std::string& programFolder,

@@ -147,7 +147,7 @@ void PrintLines(const std::vector<std::string>& lines) {
 class HeadlessShell {
  public:
   HeadlessShell(AppSettings settings, TCacheObj& cache, LogFile& log)
-      : settings_(std::move(settings)), session_(ProgramFolder(), SystemFolder()) {
+      : settings_(std::move(settings)), session_(PluginFolder(), SystemFolder()) {
     session_.SetCache(&cache);
     // Workers report on their own threads; one report runs at a time.
     session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); });
@@ -204,6 +204,10 @@ int RunHeadless(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(HeadlessUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("mirelo-share %s\n", GetFileVersion().c_str());
     return 0;
   }
 

@@ -50,6 +50,8 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
     if (arg == "--headless") {
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--workdir") {
       error = text(options.workdir);
     } else if (arg == "--folder") {
@@ -146,6 +148,7 @@ std::string HeadlessUsage() {
          "  --send-ip           announce yourself on the public network once, then end\n"
          "  --list-users        list the users of the public network, then end\n"
          "  ShareOff            (first argument) start without sharing\n"
+         "  --version           show the version and end\n"
          "  --help, -h          show this text and end\n"
          "Options are saved with the settings and used again on the next start.\n"
          "Stop with Ctrl+C or SIGTERM; everything is saved.\n";

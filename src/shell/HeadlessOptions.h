@@ -11,6 +11,7 @@
 
 struct HeadlessOptions {
   bool help = false;
+  bool version = false;                // --version: print the version and end
   bool shareOff = false;               // first argument "ShareOff", any letter case
   std::optional<std::string> workdir;  // --workdir DIR
   std::optional<std::string> folder;   // --folder DIR

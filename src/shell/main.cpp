@@ -11,7 +11,8 @@
 int main(int argc, char** argv) {
   [[maybe_unused]] bool headless = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "--help") == 0) {
+    if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "--help") == 0 ||
+        std::strcmp(argv[i], "--version") == 0) {
       headless = true;
     }
   }

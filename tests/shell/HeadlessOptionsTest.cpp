@@ -54,6 +54,7 @@ TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
                                                          {"--headless"},
                                                          {"--help"},
                                                          {"-h"},
+                                                         {"--version"},
                                                          {"--workdir", "/w"},
                                                          {"--folder", "/f"},
                                                          {"--user", "Bo"},

@@ -44,6 +44,40 @@ TEST_F(StartUpEnv, WorkingFolderChoice) {
   EXPECT_FALSE(root.Exists("program/WriteAccessTestFile.$$$"));
 }
 
+TEST_F(StartUpEnv, InstalledDataFolderIsFoundFromTheBinFolder) {
+  root.Mkdir("usr");
+  root.Mkdir("usr/bin");
+  root.Mkdir("usr/share");
+  root.Mkdir("usr/share/mirelo-share");
+  root.Mkdir("build");
+  root.Mkdir("build/system");
+  root.Mkdir("opt");
+  root.Mkdir("opt/bin");
+  root.Mkdir("opt/bin/system");
+  root.Mkdir("opt/share");
+  root.Mkdir("opt/share/mirelo-share");
+  root.Mkdir("bare");
+  root.Mkdir("bare/bin");
+  struct Case {
+    const char* programFolder;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"usr/bin/", root / "usr/share/mirelo-share/"},
+      {"build/", ""},     // the build folder keeps everything beside the executable
+      {"opt/bin/", ""},   // system/ beside the executable wins over the installed folder
+      {"bare/bin/", ""},  // no share/mirelo-share: not installed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.programFolder);
+    EXPECT_EQ(c.expected, InstalledDataFolderFor(root / c.programFolder));
+  }
+  // The tests run from the build folder.
+  EXPECT_FALSE(IsInstalled());
+  EXPECT_EQ(ProgramFolder() + "system/", SystemFolder());
+  EXPECT_EQ(ProgramFolder(), PluginFolder());
+}
+
 TEST_F(StartUpEnv, PathsAndFirstRun) {
   InitPathsIn(root / "work");
   EXPECT_EQ(root / "work/", WorkingFolder());

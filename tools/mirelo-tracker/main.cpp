@@ -1,5 +1,6 @@
 // mirelo-tracker: keeps the list of users of the public network. Takes their
 // presence posts, serves the list and an IP-echo page, until SIGINT or SIGTERM.
+#include "base/StartUp.h"
 #include "network/NetworkLimits.h"
 #include "network/OrvelInternet.h"
 #include "network/TrackerServer.h"
@@ -15,6 +16,7 @@ namespace {
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: mirelo-tracker [--port N] [--max-age MINUTES] [--bind ADDRESS]\n"
+      "       mirelo-tracker --version | --help\n"
       "  --port N           TCP port to serve (default 8080; 0 picks a free one)\n"
       "  --max-age MINUTES  drop a user's line after this many minutes (default 15)\n"
       "  --bind ADDRESS     local address to listen on (default 0.0.0.0, every interface)\n",
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
     long number = 0;
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("mirelo-tracker %s\n", GetFileVersion().c_str());
       return 0;
     } else if (arg == "--port" && hasValue) {
       if (!ParseNumber(argv[++i], 0, 65535, number)) {

@@ -80,7 +80,7 @@ class TFrmMainPrivate {
   // Sharing: the listener, its connection board and the reports. Workers of
   // stopped listeners may still be finishing an exchange with the cache, so
   // the closing sequence waits for them before releasing it.
-  TSharingSession session{ProgramFolder(), SystemFolder()};
+  TSharingSession session{PluginFolder(), SystemFolder()};
   // The plug-ins whose tabs the window shows (asked once per run), with the
   // windows their tab controls came from; both outlive the tab pages.
   std::unique_ptr<TPluginList> tabPlugins;
@@ -352,7 +352,7 @@ void TFrmMain::SetBindAddress(const std::string& address) { d->session.SetBindAd
 
 void TFrmMain::AddPluginTabs() {
   if (d->tabPlugins) return;  // once per run
-  d->tabPlugins = std::make_unique<TPluginList>(ProgramFolder());
+  d->tabPlugins = std::make_unique<TPluginList>(PluginFolder());
   d->tabPlugins->AddTabs([this](MireloGetTabFn getTab) {
     auto* page = new QWidget;
     Page->addTab(page, QString());

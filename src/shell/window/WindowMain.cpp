@@ -145,7 +145,8 @@ int RunWindow(int argc, char** argv) {
   int rc = 0;
   {
     TFrmMain form;
-    if (!workdir.empty()) form.SharedFolderBase = WorkingFolder();
+    // An installed program offers its shared folder in the working folder, never beside itself.
+    if (!workdir.empty() || IsInstalled()) form.SharedFolderBase = WorkingFolder();
     form.FormCreate();
     ListenForOtherInstances(InstanceSocketPath(), &form);
     QObject::connect(&form, &TFrmMain::Closed, &app, &QCoreApplication::quit);
