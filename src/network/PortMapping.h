@@ -1,0 +1,102 @@
+// Forwarding of the sharing port by the home router: UPnP IGD first, then
+// NAT-PMP, on a thread of its own that also renews the lease and removes the
+// mapping when asked to stop. Every exchange with the router is bounded
+// (NetworkLimits::kRouterCallMs); nobody waits for the thread but Stop, and
+// Stop only for a bounded time.
+#pragma once
+
+#include "network/NetworkLimits.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+inline constexpr char kPortMappingDescription[] = "Mirelo File Share";
+
+// Set (to anything but "" or "0") by the tests, benchmarks and scripts of this
+// project: the router is then never looked for (no SSDP, no default
+// gateway), and only gateways given by address on the loopback network are
+// asked.
+inline constexpr char kLoopbackOnlyVariable[] = "MIRELO_LOOPBACK_ONLY";
+bool LoopbackOnlyEnvironment();
+
+struct TPortMappingSetup {
+  int InternalPort = 0;  // the port the listener bound
+  // The address the router forwards to; empty: the one this computer reaches
+  // the router from.
+  std::string InternalClient;
+  // The UPnP root description ("http://192.168.1.1:5000/rootDesc.xml");
+  // empty: SSDP discovery.
+  std::string UpnpRootUrl;
+  // The NAT-PMP gateway, "address" or "address:port" (port 5351 by default);
+  // empty: the default gateway of the routing table.
+  std::string NatPmpGateway;
+  std::string Description = kPortMappingDescription;
+  int LeaseSeconds = NetworkLimits::kMappingLeaseSeconds;
+  int CallTimeoutMs = NetworkLimits::kRouterCallMs;
+  int DiscoveryMs = NetworkLimits::kRouterDiscoveryMs;
+};
+
+enum class TMappingEvent {
+  Mapped,       // the router forwards ExternalPort
+  Failed,       // no router forwarded the port (Refusals and Silent say why)
+  Renewed,      // the lease was renewed
+  RenewFailed,  // the router refused or did not answer a renewal; tried again later
+  Removed,      // the mapping was removed on Stop
+  RemoveFailed  // the router did not remove it (it ends with its lease)
+};
+
+struct TPortMappingReport {
+  TMappingEvent Event = TMappingEvent::Failed;
+  std::string Method;  // "UPnP" or "NAT-PMP" once a router was found
+  int InternalPort = 0;
+  int ExternalPort = 0;
+  std::string ExternalAddress;  // as the router tells it; "" when unknown
+  std::string LocalAddress;     // this computer, as seen towards the router
+  int LeaseSeconds = 0;         // granted; 0 = permanent
+  // What went wrong, per method: "UPnP error 718: ConflictInMappingEntry".
+  std::vector<std::string> Refusals;
+  // The methods that were tried and got no answer, in order.
+  std::vector<std::string> Silent;
+};
+
+// The user's line for a report ("Port mapping: ..."). localAddress stands in
+// when the report knows no local address.
+std::string DescribeMapping(const TPortMappingReport& report, const std::string& localAddress);
+
+// True for 10/8, 172.16/12, 192.168/16 and 100.64/10 (the provider's shared
+// space), and for addresses that are not IPv4 text.
+bool IsPrivateIPv4(std::string_view address);
+// True for 127/8, "::1" and "localhost".
+bool IsLoopbackHost(std::string_view host);
+
+class TPortMapper {
+ public:
+  // Called on the mapper's thread, one report at a time, never after Stop
+  // has returned.
+  using TReportFn = std::function<void(const TPortMappingReport&)>;
+
+  TPortMapper(TPortMappingSetup setup, TReportFn report);
+  ~TPortMapper();  // Stop(NetworkLimits::kMappingRemoveWaitMs)
+  TPortMapper(const TPortMapper&) = delete;
+  TPortMapper& operator=(const TPortMapper&) = delete;
+
+  // Starts the thread: map, then renew until Stop.
+  void Start();
+  // Asks the thread to remove the mapping and end, and waits at most waitMs
+  // for it. A router that takes longer is left to the thread, which then
+  // reports nothing more.
+  void Stop(int waitMs = NetworkLimits::kMappingRemoveWaitMs);
+
+  // What the thread and the owner share (PortMapping.cpp).
+  struct TShared;
+
+ private:
+  std::shared_ptr<TShared> shared_;
+  std::thread thread_;
+};
