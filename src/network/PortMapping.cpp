@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -57,9 +56,6 @@ std::string XmlEscaped(std::string_view text) {
   return out;
 }
 
-// The host part of "http://host:port/path".
-std::string UrlHost(std::string_view url) { return SplitUrl(url).Host; }
-
 // ---- One bounded HTTP exchange with the router ----
 
 struct TRouterAnswer {
@@ -73,7 +69,7 @@ TRouterAnswer RouterExchange(std::string_view method, const std::string& url,
                              std::vector<std::string> headers, const std::string& body,
                              int timeoutMs) {
   TRouterAnswer answer;
-  if (LoopbackOnlyEnvironment() && !IsLoopbackHost(UrlHost(url))) return answer;
+  if (LoopbackOnlyEnvironment() && !IsLoopbackHost(HostOfAddress(url))) return answer;
   THttpClient client;
   client.ProtocolVersion = "1.1";
   client.KeepConnection = false;
@@ -337,25 +333,6 @@ std::string NatPmpRefusal(int code) {
 }
 
 }  // namespace
-
-bool LoopbackOnlyEnvironment() {
-  const char* value = std::getenv(kLoopbackOnlyVariable);
-  return value && *value && std::strcmp(value, "0") != 0;
-}
-
-bool IsPrivateIPv4(std::string_view address) {
-  in_addr a{};
-  if (inet_pton(AF_INET, std::string(address).c_str(), &a) != 1) return true;
-  const std::uint32_t v = ntohl(a.s_addr);
-  return (v >> 24) == 10 || (v >> 20) == ((172u << 4) | 1u) || (v >> 16) == ((192u << 8) | 168u) ||
-         (v >> 22) == ((100u << 2) | 1u);
-}
-
-bool IsLoopbackHost(std::string_view host) {
-  if (host == "localhost" || host == "::1" || host == "[::1]") return true;
-  in_addr a{};
-  return inet_pton(AF_INET, std::string(host).c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
-}
 
 std::string DescribeMapping(const TPortMappingReport& r, const std::string& localAddress) {
   const std::string local = r.LocalAddress.empty() ? localAddress : r.LocalAddress;

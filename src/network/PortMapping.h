@@ -5,6 +5,7 @@
 // Stop only for a bounded time.
 #pragma once
 
+#include "network/AddressRules.h"
 #include "network/NetworkLimits.h"
 
 #include <condition_variable>
@@ -17,13 +18,6 @@
 #include <vector>
 
 inline constexpr char kPortMappingDescription[] = "Mirelo File Share";
-
-// Set (to anything but "" or "0") by the tests, benchmarks and scripts of this
-// project: the router is then never looked for (no SSDP, no default
-// gateway), and only gateways given by address on the loopback network are
-// asked.
-inline constexpr char kLoopbackOnlyVariable[] = "MIRELO_LOOPBACK_ONLY";
-bool LoopbackOnlyEnvironment();
 
 struct TPortMappingSetup {
   int InternalPort = 0;  // the port the listener bound
@@ -68,12 +62,6 @@ struct TPortMappingReport {
 // The user's line for a report ("Port mapping: ..."). localAddress stands in
 // when the report knows no local address.
 std::string DescribeMapping(const TPortMappingReport& report, const std::string& localAddress);
-
-// True for 10/8, 172.16/12, 192.168/16 and 100.64/10 (the provider's shared
-// space), and for addresses that are not IPv4 text.
-bool IsPrivateIPv4(std::string_view address);
-// True for 127/8, "::1" and "localhost".
-bool IsLoopbackHost(std::string_view host);
 
 class TPortMapper {
  public:
