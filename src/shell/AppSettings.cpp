@@ -38,6 +38,10 @@ AppSettings LoadSettings(const std::string& settingsFile, const std::string& sha
   if (s.TrackerHost.empty()) s.TrackerHost = d.TrackerHost;
   s.PrivateSharing = ini.ReadBool("Private", "PrivateSharing", d.PrivateSharing);
   s.PrivateKey = ini.ReadString("Private", "Key", d.PrivateKey);
+  s.PortMapping = ini.ReadBool("Network", "PortMapping", d.PortMapping);
+  s.UpnpGateway = ini.ReadString("Network", "Gateway", d.UpnpGateway);
+  s.NatPmpGateway = ini.ReadString("Network", "NatPmpGateway", d.NatPmpGateway);
+  s.BindAddress = ini.ReadString("Network", "BindAddress", d.BindAddress);
   return s;
 }
 
@@ -65,5 +69,14 @@ bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
     ini.WriteBool("Private", "PrivateSharing", s.PrivateSharing);
     ini.WriteString("Private", "Key", s.PrivateKey);
   }
+  const AppSettings d;
+  const auto additive = [&](const char* key, const std::string& value,
+                            const std::string& fallback) {
+    if (value != fallback || ini.HasKey("Network", key)) ini.WriteString("Network", key, value);
+  };
+  additive("PortMapping", s.PortMapping ? "1" : "0", d.PortMapping ? "1" : "0");
+  additive("Gateway", s.UpnpGateway, d.UpnpGateway);
+  additive("NatPmpGateway", s.NatPmpGateway, d.NatPmpGateway);
+  additive("BindAddress", s.BindAddress, d.BindAddress);
   return ini.Save(false);
 }

@@ -48,6 +48,12 @@ struct AppSettings {
   // only once it has been used, so a file without it stays as it was.
   bool PrivateSharing = false;  // "Private" / "PrivateSharing"
   std::string PrivateKey;       // "Private" / "Key"
+  // Sharing over the Internet. These keys are written only once they differ
+  // from their defaults (or are in the file already).
+  bool PortMapping = true;    // "Network" / "PortMapping": ask the router to forward the port
+  std::string UpnpGateway;    // "Network" / "Gateway": UPnP root description, "" discovers
+  std::string NatPmpGateway;  // "Network" / "NatPmpGateway": "address[:port]", "" the default
+  std::string BindAddress;    // "Network" / "BindAddress": "" every IPv4 interface
 
   bool operator==(const AppSettings&) const = default;
 };

@@ -14,6 +14,7 @@
 #include "shell/AppSettings.h"
 #include "shell/EntrySequence.h"
 #include "shell/HeadlessOptions.h"
+#include "shell/InternetReach.h"
 #include "shell/LogFile.h"
 #include "shell/QrCode.h"
 #include "shell/StatusBoard.h"
@@ -193,10 +194,13 @@ class HeadlessShell {
   }
 
   void StopSharing() {
-    if (daemon_) {
-      daemon_->Stop();
-      daemon_->WaitForWorkers(ServerLimits::kExitWorkerWaitMs);
-      daemon_.reset();
+    // The router stops forwarding before the port closes.
+    internet_.reset();
+    for (auto* daemon : {&daemon_, &daemon6_}) {
+      if (!*daemon) continue;
+      (*daemon)->Stop();
+      (*daemon)->WaitForWorkers(ServerLimits::kExitWorkerWaitMs);
+      daemon->reset();
     }
     std::lock_guard<std::mutex> hold(reporting_->lock);
     reporting_->board.StopSharing();
@@ -210,29 +214,74 @@ class HeadlessShell {
   }
 
   int BoundPort() const { return daemon_ ? daemon_->BoundPort() : 0; }
+  const std::string& ListenAddress() const { return plan_.BindAddress; }
+  // The global IPv6 address friends may use too; "" when none is listened on.
+  std::string IPv6Address() const {
+    const bool listening = daemon6_ || plan_.BindAddress.find(':') != std::string::npos;
+    return listening ? plan_.IPv6Address : std::string();
+  }
+
+  // The port mapping and the reachability check, once the web address is shown.
+  void StartInternet(const std::string& serverAddress, bool showQr) {
+    TInternetSetup setup;
+    setup.Internal = settings_.InternalAddress;
+    setup.PortMapping = settings_.PortMapping;
+    setup.UpnpGateway = settings_.UpnpGateway;
+    setup.NatPmpGateway = settings_.NatPmpGateway;
+    setup.TrackerHost = settings_.TrackerHost;
+    setup.ServerAddress = serverAddress;
+    setup.BindAddress = plan_.BindAddress;
+    setup.Port = BoundPort();
+    const std::string key = settings_.PrivateSharing ? settings_.PrivateKey : "";
+    internet_ = std::make_unique<TInternetReach>(
+        setup, [reporting = reporting_, key, showQr](const TReachUpdate& update) {
+          if (update.Kind == TReachKind::WebAddress) {
+            // The router's address or port: the address to give friends now.
+            const std::string address = AddressWithKey(update.Text, key);
+            PrintLine("Web address: " + address);
+            if (showQr) {
+              Printer().Add(QrHalfBlockText(MakeQrMatrix(address)));
+              Printer().Flush();
+            }
+            return;
+          }
+          std::lock_guard<std::mutex> hold(reporting->lock);
+          if (reporting->log) reporting->log->Add(update.Text);
+        });
+    internet_->Start();
+  }
 
  private:
-  bool StartSharing() {
-    daemon_ = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
-    daemon_->AllowUploads = settings_.AcceptUploads;
-    daemon_->TimeoutMs = settings_.TimeoutMs;
-    daemon_->Cache = &cache_;
+  std::unique_ptr<TTCPHttpDaemon> MakeDaemon(const std::string& bindAddress,
+                                             const std::string& port) {
+    auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+    daemon->AllowUploads = settings_.AcceptUploads;
+    daemon->TimeoutMs = settings_.TimeoutMs;
+    daemon->Cache = &cache_;
     // Workers report on their own threads; one report runs at a time.
-    daemon_->StatusCallback = [reporting = reporting_](const std::string& peer,
-                                                       const std::string& operation,
-                                                       const std::string& file) {
+    daemon->StatusCallback = [reporting = reporting_](const std::string& peer,
+                                                      const std::string& operation,
+                                                      const std::string& file) {
       std::lock_guard<std::mutex> hold(reporting->lock);
       const auto lines = reporting->board.ReportStatus(peer, operation, file);
       if (reporting->log) reporting->log->Add(lines);
     };
-    daemon_->SetPort(std::to_string(settings_.Port));
+    daemon->SetPort(port);
     std::string root = settings_.SharedFolder;
     if (root.back() != '/') root += '/';
-    daemon_->RootFolder = root;
-    daemon_->SystemFolder = SystemFolder();
-    if (settings_.PrivateSharing) {
-      daemon_->Private = std::make_shared<TPrivateShare>(settings_.PrivateKey);
-    }
+    daemon->RootFolder = root;
+    daemon->SystemFolder = SystemFolder();
+    daemon->BindAddress = bindAddress;
+    daemon->Private = private_;
+    return daemon;
+  }
+
+  bool StartSharing() {
+    // One key gate for both listeners.
+    private_ =
+        settings_.PrivateSharing ? std::make_shared<TPrivateShare>(settings_.PrivateKey) : nullptr;
+    plan_ = PlanListeners(settings_.BindAddress, ListInterfaceAddresses());
+    daemon_ = MakeDaemon(plan_.BindAddress, std::to_string(settings_.Port));
     {
       std::lock_guard<std::mutex> hold(reporting_->lock);
       reporting_->board.StartSharing();
@@ -243,6 +292,16 @@ class HeadlessShell {
                 DescribeSocketError(daemon_->ListenError()));
       return false;
     }
+    if (!plan_.SecondBind.empty()) {
+      // IPv6 on the same port; sharing goes on over IPv4 without it.
+      daemon6_ = MakeDaemon(plan_.SecondBind, std::to_string(daemon_->BoundPort()));
+      daemon6_->Start();
+      if (!daemon6_->Listening()) {
+        PrintLine("Cannot listen on IPv6 port " + std::to_string(daemon_->BoundPort()) + ": " +
+                  DescribeSocketError(daemon6_->ListenError()));
+        daemon6_.reset();
+      }
+    }
     return true;
   }
 
@@ -250,6 +309,10 @@ class HeadlessShell {
   TCacheObj& cache_;
   std::shared_ptr<Reporting> reporting_;
   std::unique_ptr<TTCPHttpDaemon> daemon_;
+  std::unique_ptr<TTCPHttpDaemon> daemon6_;  // the IPv6 listener beside it, if any
+  std::shared_ptr<TPrivateShare> private_;   // the key gate of both, while private
+  TListenPlan plan_;
+  std::unique_ptr<TInternetReach> internet_;
 };
 
 // The user name: the stored one, else --user, else the suggestion; padded
@@ -376,14 +439,21 @@ int RunHeadless(int argc, char** argv) {
       PrintLine(FolderBannerText(live.SharedFolder));
       // The key goes into the address given to friends, never into the
       // presence record (network.WebAddress above).
-      const std::string address = AddressWithKey(ComposeWebAddress(live.ServerAddress, port),
-                                                 live.PrivateSharing ? live.PrivateKey : "");
+      const std::string key = live.PrivateSharing ? live.PrivateKey : "";
+      const bool showQr = options.qr || ::isatty(STDOUT_FILENO);
+      const std::string address = AddressWithKey(ComposeWebAddress(live.ServerAddress, port), key);
       PrintLine("Web address: " + address);
-      if (options.qr || ::isatty(STDOUT_FILENO)) {
+      if (showQr) {
         Printer().Add(QrHalfBlockText(MakeQrMatrix(address)));
         Printer().Flush();
       }
-      PrintLine("On this computer: http://127.0.0.1:" + std::to_string(port) + "/");
+      const std::string ipv6 = shell.IPv6Address();
+      if (!ipv6.empty()) {
+        PrintLine("Web address (IPv6): " +
+                  AddressWithKey(ComposeWebAddress("[" + ipv6 + "]", port), key));
+      }
+      PrintLine("On this computer: " + LocalWebAddress(shell.ListenAddress(), port));
+      shell.StartInternet(live.ServerAddress, showQr);
     } else {
       if (!IsFolder(live.SharedFolder)) {
         ShowInfo("Choose the folder to share with --folder DIR.");

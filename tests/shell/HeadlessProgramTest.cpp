@@ -45,7 +45,8 @@ class ProgramRun {
                                         "XDG_DATA_HOME=" + (env / "data"),
                                         "XDG_RUNTIME_DIR=" + env.Slash(),
                                         "LC_ALL=C",
-                                        "PATH=/usr/bin:/bin"};
+                                        "PATH=/usr/bin:/bin",
+                                        "MIRELO_LOOPBACK_ONLY=1"};
     std::vector<char*> envp;
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -169,7 +170,8 @@ std::string SettingsText(const std::string& adr, int port, const std::string& fo
          "[Settings]\r\nchkAutoStart=1\r\nchkUseSkins=1\r\nedtedtResamplerQ=6\r\nspnWidth=" +
          std::to_string(width) +
          "\r\nspnHeight=96\r\n\r\n"
-         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n";
+         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n"
+         "PortMapping=0\r\n";
 }
 
 // Counts the run separators of a log: two empty lines and a date-and-time line.
@@ -184,8 +186,8 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
   TempFolder env;
   const std::string work = env / "work";
   {
-    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--uploads", "on",
-                         "--thumb-width", "200", "--user", "Tester"});
+    ProgramRun run(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--uploads", "on", "--thumb-width", "200", "--user", "Tester"});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     const int port = std::stoi(local[1]);
@@ -250,10 +252,11 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
   TempFolder env;
   const std::string work = env / "work";
   env.Mkdir("pics");
-  ProgramRun first(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun first(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--folder", env / "pics"});
   ASSERT_FALSE(first.WaitForOutput(kLocalAddress).empty()) << first.Out() << first.Err();
-  ProgramRun second(env,
-                    {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun second(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                          "--folder", env / "pics"});
   EXPECT_EQ(3, second.Wait());
   EXPECT_NE(std::string::npos, second.Err().find(work)) << second.Err();
   // The first one is unharmed and still ends cleanly.
@@ -264,8 +267,8 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
 TEST(HeadlessProgram, ShareOffStartsWithoutSharingAndStillSaves) {
   TempFolder env;
   env.Mkdir("pics");
-  ProgramRun run(env, {"shareoff", "--workdir", env / "work", "--internal", "--port", "0",
-                       "--folder", env / "pics", "--user", "Somebody Else"});
+  ProgramRun run(env, {"shareoff", "--workdir", env / "work", "--internal", "--no-port-mapping",
+                       "--port", "0", "--folder", env / "pics", "--user", "Somebody Else"});
   ASSERT_FALSE(run.WaitForOutput(std::regex("Your user name: Somebody Else")).empty())
       << run.Out() << run.Err();
   run.Signal(SIGTERM);
@@ -307,7 +310,8 @@ TEST(HeadlessProgram, PortInUseSaysWhatTheErrorMeans) {
   socklen_t size = sizeof addr;
   ASSERT_EQ(0, ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &size));
   const std::string port = std::to_string(ntohs(addr.sin_port));
-  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--port", port});
+  ProgramRun run(env,
+                 {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port", port});
   run.Wait();
   ::close(holder);
   EXPECT_NE(std::string::npos, run.Err().find("Cannot listen on port " + port +
@@ -330,8 +334,8 @@ TEST(HeadlessProgram, AFolderThatCannotBeSharedIsNamedAndEndsTheRun) {
     SCOPED_TRACE(c.name);
     TempFolder env;
     if (c.isFile) env.Write(c.name, "text");
-    ProgramRun run(
-        env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / c.name});
+    ProgramRun run(env, {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port",
+                         "0", "--folder", env / c.name});
     EXPECT_EQ(2, run.Wait());
     EXPECT_NE(std::string::npos, run.Err().find(c.message + (env / c.name))) << run.Err();
     EXPECT_EQ(std::string::npos, run.Out().find("Web address")) << run.Out();
@@ -396,8 +400,8 @@ TEST(HeadlessProgram, CurlAndWgetResumeACutDownload) {
   std::string content(5u << 20, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 131 + (i >> 13));
   env.Write("share/movie.bin", content);
-  ProgramRun run(
-      env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "share"});
+  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port", "0",
+                       "--folder", env / "share"});
   auto local = run.WaitForOutput(kLocalAddress);
   ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
   const int port = std::stoi(local[1]);
@@ -439,7 +443,8 @@ TEST(HeadlessProgram, PrivateSharingPrintsTheAddressWithTheKeyAndItsQrCode) {
   const std::regex withKey(R"(Web address: (http://\S*:\d+/\?key=([A-Za-z0-9_-]+))\n)");
   std::string firstKey;
   {
-    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--private", "--qr"});
+    ProgramRun run(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--private", "--qr"});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     const int port = std::stoi(local[1]);

@@ -74,8 +74,12 @@ class TFrmMainPrivate {
   std::shared_ptr<ReportBridge> bridge = std::make_shared<ReportBridge>();
   // The process's one thumbnail cache, from FormCreate to FormDestroy.
   std::shared_ptr<TCacheObj> cache;
-  // The listener while sharing.
+  // The listener while sharing, and the IPv6 one beside it.
   std::unique_ptr<TTCPHttpDaemon> daemon;
+  std::unique_ptr<TTCPHttpDaemon> daemon6;
+  // The port mapping and the reachability check while sharing.
+  std::unique_ptr<TInternetReach> internet;
+  int internetSession = 0;  // updates of an earlier session only reach the log
   // Stopped listeners: their workers may still be finishing an exchange with
   // the cache, so the closing sequence waits for them before releasing it.
   std::vector<std::unique_ptr<TTCPHttpDaemon>> retired;
@@ -237,6 +241,7 @@ void TFrmMain::LoadSettings() {
   radIntern->setChecked(s.InternalAddress);
   radExtern->setChecked(!s.InternalAddress);
   m_serverTypeAttached = true;
+  chkPortMapping->setChecked(s.PortMapping);
   edtDirectory->setText(Q(s.SharedFolder));  // stops sharing, updates the banner
   edtDirectoryChange();
   chkAccUploads->setChecked(s.AcceptUploads);
@@ -267,6 +272,7 @@ AppSettings TFrmMain::SettingsFromControls() const {
   s.Port = spnPort->value();
   s.TimeoutMs = spnTimeOut->value();
   s.InternalAddress = radIntern->isChecked();
+  s.PortMapping = chkPortMapping->isChecked();
   s.SharedFolder = Std(edtDirectory->text());
   s.AcceptUploads = chkAccUploads->isChecked();
   s.AutoStart = chkAutoStart->isChecked();
@@ -300,34 +306,111 @@ void TFrmMain::actShareExecute() {
 
 void TFrmMain::StartSharing() {
   actShare->setText("Stop");
-  auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
-  daemon->AllowUploads = chkAccUploads->isChecked();
-  daemon->TimeoutMs = spnTimeOut->value();
-  daemon->Cache = d->cache.get();
   AddPluginTabs();
-  daemon->StatusCallback = StatusCallback();
-  daemon->SetPort(std::to_string(spnPort->value()));
-  std::string folder = Std(edtDirectory->text());
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  daemon->RootFolder = folder;
-  daemon->SystemFolder = SystemFolder();
-  if (!m_bindAddress.empty()) daemon->BindAddress = m_bindAddress;
-  daemon->Start();
-  if (!daemon->Listening()) {
+  const TListenPlan plan = PlanListeners(
+      m_bindAddress.empty() ? m_loaded.BindAddress : m_bindAddress, ListInterfaceAddresses());
+  const auto makeDaemon = [&](const std::string& bindAddress, int port) {
+    auto daemon = std::make_unique<TTCPHttpDaemon>(ProgramFolder());
+    daemon->AllowUploads = chkAccUploads->isChecked();
+    daemon->TimeoutMs = spnTimeOut->value();
+    daemon->Cache = d->cache.get();
+    daemon->StatusCallback = StatusCallback();
+    daemon->SetPort(std::to_string(port));
+    std::string folder = Std(edtDirectory->text());
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    daemon->RootFolder = folder;
+    daemon->SystemFolder = SystemFolder();
+    daemon->BindAddress = bindAddress;
+    daemon->Start();
+    return daemon;
+  };
+  d->daemon = makeDaemon(plan.BindAddress, spnPort->value());
+  if (!d->daemon->Listening()) {
     ShowError("Cannot listen on port " + std::to_string(spnPort->value()) + ": " +
-              DescribeSocketError(daemon->ListenError()));
+              DescribeSocketError(d->daemon->ListenError()));
+  } else {
+    const int port = d->daemon->BoundPort();
+    if (!plan.SecondBind.empty()) {
+      // IPv6 on the same port; sharing goes on over IPv4 without it.
+      d->daemon6 = makeDaemon(plan.SecondBind, port);
+      if (!d->daemon6->Listening()) {
+        AppendLog("Cannot listen on IPv6 port " + std::to_string(port) + ": " +
+                  DescribeSocketError(d->daemon6->ListenError()));
+        d->daemon6.reset();
+      }
+    }
+    const bool ipv6 = d->daemon6 || plan.BindAddress.find(':') != std::string::npos;
+    if (ipv6 && !plan.IPv6Address.empty()) {
+      lblWebAdr6->setText(Q("Over IPv6: " + ComposeWebAddress("[" + plan.IPv6Address + "]", port)));
+      lblWebAdr6->show();
+    }
+    StartInternet(plan.BindAddress, port);
   }
-  d->daemon = std::move(daemon);
   m_board.StartSharing();
   Scanner->SetColor(Qt::red);
   Scanner->SetActive(true);
   actTest->setEnabled(true);
 }
 
+void TFrmMain::StartInternet(const std::string& bindAddress, int port) {
+  TInternetSetup setup;
+  setup.Internal = radIntern->isChecked();
+  setup.PortMapping = chkPortMapping->isChecked();
+  setup.UpnpGateway = m_loaded.UpnpGateway;
+  setup.NatPmpGateway = m_loaded.NatPmpGateway;
+  setup.TrackerHost = m_loaded.TrackerHost;
+  setup.ServerAddress = Std(edtAdr->text());
+  setup.BindAddress = bindAddress;
+  setup.Port = port;
+  const int session = ++d->internetSession;
+  std::shared_ptr<ReportBridge> bridge = d->bridge;
+  d->internet = std::make_unique<TInternetReach>(setup, [bridge, session](const TReachUpdate& u) {
+    std::lock_guard<std::mutex> hold(bridge->lock);
+    TFrmMain* form = bridge->target.data();
+    if (!form) return;
+    QMetaObject::invokeMethod(
+        form, [form, u, session] { Guard([&] { form->InternetUpdate(u, session); }); },
+        Qt::QueuedConnection);
+  });
+  d->internet->Start();
+}
+
+void TFrmMain::InternetUpdate(const TReachUpdate& update, int session) {
+  const bool current = session == d->internetSession && d->internet;
+  switch (update.Kind) {
+    case TReachKind::WebAddress:
+      if (!current) return;
+      m_publicPort = update.Port;
+      edtAdr->setText(Q(update.Host));  // recomposes the web address
+      AdrChanged();
+      return;
+    case TReachKind::Mapping:
+    case TReachKind::Reachability: {
+      AppendLog(update.Text);
+      if (!current) return;
+      QLabel* line = update.Kind == TReachKind::Mapping ? lblPortMapping : lblReach;
+      line->setText(Q(update.Text));
+      line->show();
+      return;
+    }
+  }
+}
+
 void TFrmMain::StopSharing() {
-  if (d->daemon) {
-    d->daemon->Stop();
-    d->retired.push_back(std::move(d->daemon));
+  // The router stops forwarding before the port closes.
+  d->internet.reset();
+  for (auto* daemon : {&d->daemon, &d->daemon6}) {
+    if (!*daemon) continue;
+    (*daemon)->Stop();
+    d->retired.push_back(std::move(*daemon));
+  }
+  for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
+    line->clear();
+    line->hide();
+  }
+  if (m_publicPort != 0) {
+    m_publicPort = 0;
+    AdrChanged();
   }
   if (m_board.Sharing()) {
     m_board.StopSharing();
@@ -432,7 +515,7 @@ void TFrmMain::edtDirectoryChange() {
 // ---- Address, invitation, server type ----
 
 QString TFrmMain::WebAddress() const {
-  return Q(ComposeWebAddress(Std(edtAdr->text()), spnPort->value()));
+  return Q(ComposeWebAddress(Std(edtAdr->text()), m_publicPort ? m_publicPort : spnPort->value()));
 }
 
 QString TFrmMain::InvitationBody() const { return Q(ComposeInvitationBody(Std(WebAddress()))); }
