@@ -38,6 +38,8 @@ inline constexpr int kRouterCallMs = 3000;
 inline constexpr int kRouterDiscoveryMs = 1500;
 inline constexpr std::size_t kRouterAnswerBytes = 64 * 1024;
 inline constexpr int kMappingLeaseSeconds = 3600;
+// After a failed renewal the next try comes this much sooner.
+inline constexpr int kMappingRetrySeconds = 60;
 // External ports tried after the sharing port when the router has it taken.
 inline constexpr int kMappingPortTries = 10;
 // How long stopping waits for the router to remove a mapping.

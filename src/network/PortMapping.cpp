@@ -112,7 +112,9 @@ bool ReadRootDescription(const std::string& rootUrl, int timeoutMs, TUpnpService
   FreeUPNPUrls(&urls);
   service.ServiceType = data.first.servicetype;
   service.LocalAddress = answer.LocalAddress;
-  return !service.ControlUrl.empty();
+  // The requests go to the router that described itself, never to another
+  // host its description names.
+  return !service.ControlUrl.empty() && HostOfAddress(service.ControlUrl) == HostOfAddress(rootUrl);
 }
 
 struct TSoapResult {
@@ -596,14 +598,19 @@ void RunMapper(const std::shared_ptr<TPortMapper::TShared>& shared) {
   } else {
     mapping->report.Event = TMappingEvent::Mapped;
     shared->Report(mapping->report);
+    bool lastFailed = false;
     for (;;) {
-      // Renewed when half the lease is gone; a permanent one never.
-      const int lease = mapping->report.LeaseSeconds;
-      const auto renewAt = lease > 0 ? Clock::now() + std::chrono::milliseconds(lease * 500LL)
-                                     : Clock::time_point::max();
+      // Renewed when half the lease is gone, and soon again after a failed
+      // renewal; a permanent lease never.
+      const long long lease = mapping->report.LeaseSeconds;
+      long long waitMs = lease * 500;
+      if (lastFailed) waitMs = std::min(waitMs, setup.RetrySeconds * 1000LL);
+      const auto renewAt =
+          lease > 0 ? Clock::now() + std::chrono::milliseconds(waitMs) : Clock::time_point::max();
       if (shared->WaitUntil(renewAt)) break;
       TPortMappingReport renewed = mapping->report;
-      renewed.Event = mapping->Renew() ? TMappingEvent::Renewed : TMappingEvent::RenewFailed;
+      lastFailed = !mapping->Renew();
+      renewed.Event = lastFailed ? TMappingEvent::RenewFailed : TMappingEvent::Renewed;
       shared->Report(renewed);
     }
     TPortMappingReport removed = mapping->report;

@@ -32,6 +32,7 @@ struct TPortMappingSetup {
   std::string NatPmpGateway;
   std::string Description = kPortMappingDescription;
   int LeaseSeconds = NetworkLimits::kMappingLeaseSeconds;
+  int RetrySeconds = NetworkLimits::kMappingRetrySeconds;  // after a failed renewal
   int CallTimeoutMs = NetworkLimits::kRouterCallMs;
   int DiscoveryMs = NetworkLimits::kRouterDiscoveryMs;
 };

@@ -19,6 +19,7 @@ struct TInternetReach::TShared {
   std::mutex lock;
   std::condition_variable changed;
   bool stop = false;
+  bool ipv6Only = false;                        // listening on IPv6 alone: nothing to map
   bool finished = false;                        // the checker's thread ended
   std::optional<TPortMappingReport> concluded;  // the mapping's first outcome
   std::mutex updateLock;
@@ -57,8 +58,9 @@ void RunChecker(const std::shared_ptr<TInternetReach::TShared>& shared) {
     // The check waits for the mapping's outcome, which is bounded by the
     // router calls it takes.
     std::unique_lock<std::mutex> hold(shared->lock);
-    shared->changed.wait(hold,
-                         [&] { return shared->stop || !setup.PortMapping || shared->concluded; });
+    shared->changed.wait(hold, [&] {
+      return shared->stop || !setup.PortMapping || shared->ipv6Only || shared->concluded;
+    });
     mapping = shared->concluded;
   }
   int port = setup.Port;
@@ -91,7 +93,7 @@ void RunChecker(const std::shared_ptr<TInternetReach::TShared>& shared) {
 
 std::string MappingSummary(bool mappingOn, const TPortMappingReport* report) {
   if (!mappingOn) return "port mapping is off";
-  if (!report) return "port mapping did not finish";
+  if (!report) return "port mapping is for IPv4 only";
   if (report->Event == TMappingEvent::Mapped) {
     return "the router forwards port " + std::to_string(report->ExternalPort) + " (" +
            report->Method + ")";
@@ -110,7 +112,9 @@ TInternetReach::~TInternetReach() { Stop(); }
 void TInternetReach::Start() {
   const TInternetSetup& setup = shared_->setup;
   if (setup.Internal || checker_.joinable()) return;
-  if (setup.PortMapping) {
+  // A router maps IPv4 ports: a listener on an IPv6 address alone has none.
+  shared_->ipv6Only = setup.BindAddress.find(':') != std::string::npos;
+  if (setup.PortMapping && !shared_->ipv6Only) {
     TPortMappingSetup mapping;
     mapping.InternalPort = setup.Port;
     if (SpecificAddress(setup.BindAddress)) mapping.InternalClient = setup.BindAddress;

@@ -271,6 +271,54 @@ TEST_F(PortMapping, NatPmpGatewayMayGiveAnotherPort) {
   EXPECT_EQ((TBytes{0, 2, 0, 0, 0x0E, 0x8C, 0x0E, 0x8C, 0, 0, 0x0E, 0x10}), requests[1]);
 }
 
+// A renewal the router refuses is reported, and the mapping goes on being
+// renewed (and is removed at the end).
+TEST_F(PortMapping, ARefusedRenewalIsReportedAndTriedAgain) {
+  TFakeUpnpRouter router;
+  int adds = 0;
+  router.SetScript([&adds](const TSoapCall& c) {
+    TSoapReply r;
+    if (c.Action == "AddPortMapping" && ++adds == 2) {
+      r.ErrorCode = 501;
+      r.ErrorText = "Action Failed";
+    }
+    return r;
+  });
+  TReports reports;
+  TPortMappingSetup setup = Setup();
+  setup.UpnpRootUrl = router.RootUrl();
+  setup.LeaseSeconds = 2;
+  setup.RetrySeconds = 1;
+  TPortMapper mapper(setup, reports.Sink());
+  mapper.Start();
+  reports.WaitFor(TMappingEvent::RenewFailed);
+  reports.WaitFor(TMappingEvent::Renewed);
+  mapper.Stop();
+  std::vector<TMappingEvent> events;
+  for (const auto& r : reports.All()) events.push_back(r.Event);
+  EXPECT_EQ((std::vector<TMappingEvent>{TMappingEvent::Mapped, TMappingEvent::RenewFailed,
+                                        TMappingEvent::Renewed, TMappingEvent::Removed}),
+            events);
+  EXPECT_EQ(3, adds);
+}
+
+// A description that sends the requests elsewhere is not followed.
+TEST_F(PortMapping, UpnpRequestsGoOnlyToTheRouterThatDescribedItself) {
+  TTcpBlockingSocket elsewhere;
+  elsewhere.Bind("127.0.0.2", "0");
+  elsewhere.Listen();
+  TFakeUpnpRouter router;
+  router.SetControlUrl("http://127.0.0.2:" + std::to_string(elsewhere.LocalPort()) + "/ctl");
+  TReports reports;
+  TPortMappingSetup setup = Setup();
+  setup.UpnpRootUrl = router.RootUrl();
+  TPortMapper mapper(setup, reports.Sink());
+  mapper.Start();
+  EXPECT_EQ((std::vector<std::string>{"UPnP"}), reports.WaitFor(TMappingEvent::Failed).Silent);
+  EXPECT_FALSE(elsewhere.WaitReadable(100));  // nobody connected there
+  EXPECT_EQ(1u, router.Requests().size());    // the description only
+}
+
 // Routers that never answer, or trickle an answer forever, cost one bounded
 // wait each, and the line says that nobody answered.
 TEST_F(PortMapping, SilentAndTricklingRoutersAreBounded) {

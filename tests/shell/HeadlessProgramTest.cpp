@@ -653,4 +653,18 @@ TEST_F(HeadlessInternet, NoTrackerMeansNoCheckAndTheLocalNetworkAsksNobody) {
   }
 }
 
+TEST_F(HeadlessInternet, BindToAnIPv6AddressListensThereAlone) {
+  ProgramRun run(env, Args({"--internal", "--no-port-mapping", "--bind", "::1"}));
+  auto local = run.WaitForOutput(std::regex(R"(On this computer: http://\[::1\]:(\d+)/)"));
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  TTcpBlockingSocket client;
+  client.Connect("::1", local[1]);
+  ASSERT_EQ(0, client.LastErrorCode());
+  client.SendText("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ("HTTP/1.0 200", client.ReceiveLine(5000));
+  EXPECT_EQ("", Send(std::stoi(local[1]), "GET / HTTP/1.0\r\n\r\n"));  // not on IPv4
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
+}
+
 }  // namespace

@@ -74,6 +74,11 @@ class TFakeUpnpRouter {
     return calls_;
   }
   std::vector<TServedRequest> Requests() const { return server_.Requests(); }
+  // The control address the description gives (default "/ctl/IPConn").
+  void SetControlUrl(std::string url) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    controlUrl_ = std::move(url);
+  }
 
  private:
   void Answer(const TServedRequest& r, TTcpBlockingSocket& conn) {
@@ -117,7 +122,8 @@ class TFakeUpnpRouter {
              "</u:" + call.Action + "Response></s:Body></s:Envelope>\r\n");
   }
 
-  std::string Description() const {
+  std::string Description() {
+    const std::lock_guard<std::mutex> hold(lock_);
     return "<?xml version=\"1.0\"?>\r\n"
            "<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><specVersion><major>1</major>"
            "<minor>0</minor></specVersion><device>"
@@ -128,7 +134,9 @@ class TFakeUpnpRouter {
            "<serviceList><service><serviceType>" +
            serviceType_ +
            "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPConn1</serviceId>"
-           "<controlURL>/ctl/IPConn</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
+           "<controlURL>" +
+           controlUrl_ +
+           "</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
            "<SCPDURL>/WANIPCn.xml</SCPDURL></service></serviceList>"
            "</device></deviceList></device></deviceList></device></root>\r\n";
   }
@@ -143,6 +151,7 @@ class TFakeUpnpRouter {
   std::string serviceType_;
   mutable std::mutex lock_;
   TScript script_;
+  std::string controlUrl_ = "/ctl/IPConn";
   std::vector<TSoapCall> calls_;
   TLoopbackServer server_;  // last: its thread stops before the rest goes
 };
