@@ -52,9 +52,11 @@ class TServerProcess {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], 1);
-      ::execl(program.c_str(), program.c_str(), "--headless", "--internal", "--workdir",
-              workText.c_str(), "--user", "benchmark", "--folder", folderText.c_str(), "--port",
-              "0", "--uploads", "--timeout", "30000", static_cast<char*>(nullptr));
+      // Loopback only: the program looks for no router.
+      ::setenv("MIRELO_LOOPBACK_ONLY", "1", 1);
+      ::execl(program.c_str(), program.c_str(), "--headless", "--internal", "--no-port-mapping",
+              "--workdir", workText.c_str(), "--user", "benchmark", "--folder", folderText.c_str(),
+              "--port", "0", "--uploads", "--timeout", "30000", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(out[1]);

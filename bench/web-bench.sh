@@ -74,8 +74,8 @@ sync
 
 # Our server, rooted at the data folder.
 port=$(free_port)
-"$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" --internal \
-  --user mirelo-bench >"$tmp/ours.log" 2>&1 &
+MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" \
+  --internal --no-port-mapping --user mirelo-bench >"$tmp/ours.log" 2>&1 &
 pids+=($!)
 ours=http://127.0.0.1:$port
 for _ in $(seq 50); do curl -fs -o /dev/null "$ours/pic/" && break; sleep 0.1; done

@@ -75,9 +75,10 @@ with open(os.path.join(root, 'Read me.txt'), 'w') as f:
     f.write('Pictures from our trip. Take what you like!\n')
 PY
 
-# --internal: the web address is the local one; no outside host is asked.
-"$exe" --headless --folder "$tmp/share" --port 0 --workdir "$tmp/work" --internal \
-  --user Docs >"$tmp/server.log" 2>&1 &
+# --internal: the web address is the local one; no outside host is asked;
+# --no-port-mapping and MIRELO_LOOPBACK_ONLY: no router is looked for or asked.
+MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$tmp/share" --port 0 --workdir "$tmp/work" \
+  --internal --no-port-mapping --user Docs >"$tmp/server.log" 2>&1 &
 server=$!
 url=
 for _ in $(seq 100); do

@@ -443,23 +443,47 @@ void TTcpBlockingSocket::Connect(const std::string& host, const std::string& por
   socklen_t size = 0;
   if (!Resolve(host, port, false, addr, size)) return;
   if (!CreateHandle(addr.ss_family)) return;
-  if (::connect(handle_.get(), reinterpret_cast<const sockaddr*>(&addr), size) != 0) {
-    if (errno != EINTR) {
-      SetPlatformError(errno);
+  // With a deadline the connection is made without blocking and waited for
+  // until the deadline at most.
+  const int flags = deadline_ ? ::fcntl(handle_.get(), F_GETFL) : -1;
+  if (flags >= 0) ::fcntl(handle_.get(), F_SETFL, flags | O_NONBLOCK);
+  const int rc = ::connect(handle_.get(), reinterpret_cast<const sockaddr*>(&addr), size);
+  const int connectErrno = errno;
+  if (rc != 0) {
+    if (connectErrno != EINTR && connectErrno != EINPROGRESS) {
+      if (flags >= 0) ::fcntl(handle_.get(), F_SETFL, flags);
+      SetPlatformError(connectErrno);
       return;
     }
-    // Interrupted: the connection goes on in the background; wait for it.
+    // Under way in the background: wait for it.
     pollfd p{handle_.get(), POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    for (;;) {
+      int wait = -1;
+      if (deadline_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now())
+                .count();
+        wait = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+      }
+      const int ready = ::poll(&p, 1, wait);
+      if (ready > 0) break;
+      if (ready == 0) {
+        if (flags >= 0) ::fcntl(handle_.get(), F_SETFL, flags);
+        lastError_ = SocketError::TimedOut;
+        return;
+      }
+      if (errno != EINTR) break;
     }
     int err = 0;
     socklen_t len = sizeof err;
     ::getsockopt(handle_.get(), SOL_SOCKET, SO_ERROR, &err, &len);
     if (err != 0) {
+      if (flags >= 0) ::fcntl(handle_.get(), F_SETFL, flags);
       SetPlatformError(err);
       return;
     }
   }
+  if (flags >= 0) ::fcntl(handle_.get(), F_SETFL, flags);
   RecordAddresses();
   pending_.clear();
   lastCR_ = lastLF_ = false;

@@ -129,8 +129,9 @@ class TTcpBlockingSocket {
   // Close need not wait for late input. Cleared by Close.
   void InputComplete() { inputComplete_ = true; }
 
-  // A bound on every wait of the reads below, whatever their own time-outs:
-  // once the deadline has passed a wait fails at once with 10060.
+  // A bound on every wait of the reads below and of Connect, whatever their
+  // own time-outs: once the deadline has passed a wait fails at once with
+  // 10060.
   void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
   void ClearDeadline() { deadline_.reset(); }
 

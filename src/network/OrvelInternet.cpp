@@ -1,6 +1,8 @@
 // The machine's own address in the local network.
 #include "network/OrvelInternet.h"
 
+#include "network/AddressRules.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -50,6 +52,13 @@ std::string HostNameAddress() {
 std::string FirstUsableIPv4(const std::vector<TInterfaceAddress>& interfaces) {
   for (const auto& i : interfaces) {
     if (i.Up && !i.Loopback && i.IPv4 && !i.Address.empty()) return i.Address;
+  }
+  return {};
+}
+
+std::string FirstGlobalIPv6(const std::vector<TInterfaceAddress>& interfaces) {
+  for (const auto& i : interfaces) {
+    if (i.Up && !i.Loopback && !i.IPv4 && IsGlobalIPv6(i.Address)) return i.Address;
   }
   return {};
 }

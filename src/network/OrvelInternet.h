@@ -16,6 +16,10 @@ struct TInterfaceAddress {
 // there is none.
 std::string FirstUsableIPv4(const std::vector<TInterfaceAddress>& interfaces);
 
+// The first global IPv6 address (IsGlobalIPv6) of an interface that is up
+// and not loopback; "" when there is none.
+std::string FirstGlobalIPv6(const std::vector<TInterfaceAddress>& interfaces);
+
 // The system's interface addresses, in its order.
 std::vector<TInterfaceAddress> ListInterfaceAddresses();
 

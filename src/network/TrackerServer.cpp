@@ -74,6 +74,7 @@ std::string TrackerAnswer(TTrackerBook& book, std::string_view method, std::stri
 TTrackerServer::TTrackerServer(TTrackerOptions options)
     : options_(std::move(options)),
       book_(options_.MaxAgeSeconds),
+      reachLimiter_(options_.ReachChecksPerMinute),
       socket_(std::make_unique<TTcpBlockingSocket>()) {}
 
 TTrackerServer::~TTrackerServer() { Stop(); }
@@ -184,7 +185,13 @@ void TTrackerServer::Serve(UniqueFd handle) {
     conn.ReceiveExact(body.data(), static_cast<int>(length), wait);
     if (conn.LastErrorCode() != 0) return;
   }
-  conn.SendText(TrackerAnswer(book_, method, target, contentType, body, conn.RemoteAddress(),
-                              options_.Clock()));
+  const std::string_view path = std::string_view(target).substr(0, target.find('?'));
+  if (method == "GET" && path == kReachCheckPath) {
+    conn.SendText(TrackerReachAnswer(target, conn.RemoteAddress(), reachLimiter_, options_.Clock(),
+                                     options_.ReachCheckMs));
+  } else {
+    conn.SendText(TrackerAnswer(book_, method, target, contentType, body, conn.RemoteAddress(),
+                                options_.Clock()));
+  }
   conn.Close();
 }

@@ -1,10 +1,13 @@
 // A small tracker for the public network: takes presence posts, serves the
-// user list and an IP-echo page. One thread listens; each connection runs on a
+// user list and an IP-echo page, and checks whether a program that asks can
+// be reached from here (ReachCheck.h). One thread listens; each connection runs on a
 // thread of its own (at most NetworkLimits::kMaxTrackerConnections at once),
 // and all of them share one TTrackerBook.
 #pragma once
 
 #include "base/UniqueFd.h"
+#include "network/NetworkLimits.h"
+#include "network/ReachCheck.h"
 #include "network/TrackerBook.h"
 
 #include <atomic>
@@ -25,6 +28,10 @@ struct TTrackerOptions {
   int MaxAgeSeconds = 15 * 60;
   int TimeoutMs = 10000;          // every wait for request data
   int ConnectionLimitMs = 30000;  // a whole connection, however slowly it trickles
+  // The reachability check: its wait for the asking program's answer, and
+  // the checks one address may ask for in a minute.
+  int ReachCheckMs = NetworkLimits::kReachCheckMs;
+  int ReachChecksPerMinute = NetworkLimits::kReachChecksPerMinute;
   std::function<std::time_t()> Clock = [] { return std::time(nullptr); };
 };
 
@@ -53,6 +60,7 @@ class TTrackerServer {
 
   TTrackerOptions options_;
   TTrackerBook book_;
+  TReachLimiter reachLimiter_;
   std::atomic<bool> stop_{false};
   int port_ = 0;
   std::unique_ptr<TTcpBlockingSocket> socket_;

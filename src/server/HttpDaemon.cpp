@@ -39,13 +39,16 @@ struct TTCPHttpDaemon::TAcceptors {
 void TTCPHttpDaemon::Start() {
   if (acceptors_) return;
   if (!RootFolder.empty() && RootFolder.back() != '/') RootFolder += '/';
-  // Every IPv4 interface, with the handle made now so that port "0" binds a
-  // free port. Address reuse lets a new listener bind the port while
-  // connections of the previous one still wait out their close (on Linux it
-  // does not let two listeners share a port).
-  ListenSocket.Family = TSocketFamily::IPv4;
+  // The handle is made now so that port "0" binds a free port. Address
+  // reuse lets a new listener bind the port while connections of the
+  // previous one still wait out their close (on Linux it does not let two
+  // listeners share a port). An IPv6 listener takes IPv6 alone, so that an
+  // IPv4 listener may have the same port.
+  const bool ipv6 = BindAddress.find(':') != std::string::npos;
+  ListenSocket.Family = ipv6 ? TSocketFamily::IPv6 : TSocketFamily::IPv4;
   ListenSocket.OpenHandle();
   const int one = 1;
+  if (ipv6) ListenSocket.SetOption(IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
   ListenSocket.SetOption(SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   // Accepted connections inherit this: a response leaves in large pieces
   // (the head held back with MSG_MORE until its body follows), and the short

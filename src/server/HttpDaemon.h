@@ -36,7 +36,8 @@ class TTCPHttpDaemon {
   bool AllowUploads = false;
   int TimeoutMs = ServerLimits::kDefaultTimeoutMs;
   TCacheObj* Cache = nullptr;
-  // Every IPv4 interface by default; tests use "127.0.0.1".
+  // Every IPv4 interface by default; tests use "127.0.0.1". An IPv6 address
+  // listens on IPv6 alone ("::": every IPv6 interface).
   std::string BindAddress = "0.0.0.0";
   int MaxWorkers = ServerLimits::kMaxWorkers;
   int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;

@@ -32,6 +32,13 @@ void Write(IniFile& ini, const TTextSetting& s, const std::string& value) {
   ini.WriteString(s.Section, s.Key, value);
 }
 
+// A key that is written only once it differs from its default or is in the
+// file already, so a file without it stays as it was.
+template <typename Setting, typename Value>
+void WriteChanged(IniFile& ini, const Setting& s, const Value& value) {
+  if (value != Value(s.Default) || ini.HasKey(s.Section, s.Key)) Write(ini, s, value);
+}
+
 }  // namespace
 
 AppSettings DefaultSettings(const std::string& sharedFolderBase) {
@@ -64,6 +71,10 @@ AppSettings LoadSettings(const std::string& settingsFile, const std::string& sha
   s.TrackerHost = ReadHost(ini, T::kTrackerHost);
   s.PrivateSharing = Read(ini, T::kPrivateSharing);
   s.PrivateKey = Read(ini, T::kPrivateKey, T::kPrivateKey.Default);
+  s.PortMapping = Read(ini, T::kPortMapping);
+  s.UpnpGateway = Read(ini, T::kUpnpGateway, T::kUpnpGateway.Default);
+  s.NatPmpGateway = Read(ini, T::kNatPmpGateway, T::kNatPmpGateway.Default);
+  s.BindAddress = Read(ini, T::kBindAddress, T::kBindAddress.Default);
   return s;
 }
 
@@ -93,5 +104,9 @@ bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
     Write(ini, T::kPrivateSharing, s.PrivateSharing);
     Write(ini, T::kPrivateKey, s.PrivateKey);
   }
+  WriteChanged(ini, T::kPortMapping, s.PortMapping);
+  WriteChanged(ini, T::kUpnpGateway, s.UpnpGateway);
+  WriteChanged(ini, T::kNatPmpGateway, s.NatPmpGateway);
+  WriteChanged(ini, T::kBindAddress, s.BindAddress);
   return ini.Save(false);
 }

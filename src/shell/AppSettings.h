@@ -68,6 +68,17 @@ inline constexpr TTextSetting kTrackerHost{"Network", "TrackerHost", "www.novrix
 // once it has been used, so a file without it stays as it was.
 inline constexpr TBoolSetting kPrivateSharing{"Private", "PrivateSharing", false};
 inline constexpr TTextSetting kPrivateKey{"Private", "Key", ""};
+// Sharing over the Internet. These keys are written only once they differ
+// from their defaults (or are in the file already), so a file without them
+// stays as it was.
+// Ask the router to forward the port.
+inline constexpr TBoolSetting kPortMapping{"Network", "PortMapping", true};
+// The router's UPnP root description; empty: look for it.
+inline constexpr TTextSetting kUpnpGateway{"Network", "Gateway", ""};
+// The NAT-PMP gateway as "address[:port]"; empty: the default gateway.
+inline constexpr TTextSetting kNatPmpGateway{"Network", "NatPmpGateway", ""};
+// The one address to listen on; empty: every IPv4 interface.
+inline constexpr TTextSetting kBindAddress{"Network", "BindAddress", ""};
 }  // namespace SettingsTable
 
 struct AppSettings {
@@ -91,6 +102,10 @@ struct AppSettings {
   std::string TrackerHost = SettingsTable::kTrackerHost.Default;
   bool PrivateSharing = SettingsTable::kPrivateSharing.Default;
   std::string PrivateKey = SettingsTable::kPrivateKey.Default;
+  bool PortMapping = SettingsTable::kPortMapping.Default;
+  std::string UpnpGateway = SettingsTable::kUpnpGateway.Default;
+  std::string NatPmpGateway = SettingsTable::kNatPmpGateway.Default;
+  std::string BindAddress = SettingsTable::kBindAddress.Default;
 
   bool operator==(const AppSettings&) const = default;
 };
@@ -106,7 +121,8 @@ AppSettings DefaultSettings(const std::string& sharedFolderBase);
 AppSettings LoadSettings(const std::string& settingsFile, const std::string& sharedFolderBase);
 
 // Writes the record: "Form", "Internet", "Share", "Settings", "Network", then
-// "Private" once used, keys in the table's order; other sections and keys already in the file
-// stay. The file is replaced atomically; false (file unchanged, nothing
-// shown) when it cannot be written or is read-only.
+// "Private" once used, then the Internet keys of "Network" that differ from
+// their defaults or are in the file already, keys in the table's order; other sections and keys
+// already in the file stay. The file is replaced atomically; false (file unchanged, nothing shown)
+// when it cannot be written or is read-only.
 bool SaveSettings(const std::string& settingsFile, const AppSettings& settings);

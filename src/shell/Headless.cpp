@@ -13,6 +13,7 @@
 #include "shell/AppSettings.h"
 #include "shell/EntrySequence.h"
 #include "shell/HeadlessOptions.h"
+#include "shell/InternetReach.h"
 #include "shell/LogFile.h"
 #include "shell/QrCode.h"
 #include "shell/SharingSession.h"
@@ -147,7 +148,7 @@ void PrintLines(const std::vector<std::string>& lines) {
 class HeadlessShell {
  public:
   HeadlessShell(AppSettings settings, TCacheObj& cache, LogFile& log)
-      : settings_(std::move(settings)), session_(PluginFolder(), SystemFolder()) {
+      : settings_(std::move(settings)), log_(log), session_(PluginFolder(), SystemFolder()) {
     session_.SetCache(&cache);
     // Workers report on their own threads; one report runs at a time.
     session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); });
@@ -166,17 +167,49 @@ class HeadlessShell {
       return false;
     }
     SaveSettings(SettingsFile(), settings_);
-    return session_.Start(settings_);
+    if (!session_.Start(settings_)) return false;
+    if (!session_.IPv6Problem().empty()) PrintLine(session_.IPv6Problem());
+    return true;
   }
 
-  // Stops sharing, waiting briefly for the connections still served (their
-  // reports still reach the log); after this no report reaches it.
+  // Stops sharing (the port mapping first), waiting briefly for the
+  // connections still served (their reports still reach the log); after
+  // this no report reaches it.
   void CloseReports() { session_.Stop(ServerLimits::kExitWorkerWaitMs); }
 
   int BoundPort() const { return session_.BoundPort(); }
+  const std::string& ListenAddress() const { return session_.ListenAddress(); }
+  // The global IPv6 address friends may use too; "" when none is listened on.
+  std::string IPv6Address() const { return session_.IPv6Address(); }
+
+  // The port mapping and the reachability check, once the web address is shown.
+  void StartInternet(const std::string& serverAddress, bool showQr) {
+    TInternetSetup setup;
+    setup.Internal = settings_.InternalAddress;
+    setup.PortMapping = settings_.PortMapping;
+    setup.UpnpGateway = settings_.UpnpGateway;
+    setup.NatPmpGateway = settings_.NatPmpGateway;
+    setup.TrackerHost = settings_.TrackerHost;
+    setup.ServerAddress = serverAddress;
+    const std::string key = settings_.PrivateSharing ? settings_.PrivateKey : "";
+    session_.StartInternet(setup, [&log = log_, key, showQr](const TReachUpdate& update) {
+      if (update.Kind == TReachKind::WebAddress) {
+        // The router's address or port: the address to give friends now.
+        const std::string address = AddressWithKey(update.Text, key);
+        PrintLine("Web address: " + address);
+        if (showQr) {
+          Printer().Add(QrHalfBlockText(MakeQrMatrix(address)));
+          Printer().Flush();
+        }
+        return;
+      }
+      log.Add(update.Text);
+    });
+  }
 
  private:
   AppSettings settings_;
+  LogFile& log_;
   TSharingSession session_;
 };
 
@@ -308,14 +341,21 @@ int RunHeadless(int argc, char** argv) {
       PrintLine(FolderBannerText(live.SharedFolder));
       // The key goes into the address given to friends, never into the
       // presence record (network.WebAddress above).
-      const std::string address = AddressWithKey(ComposeWebAddress(live.ServerAddress, port),
-                                                 live.PrivateSharing ? live.PrivateKey : "");
+      const std::string key = live.PrivateSharing ? live.PrivateKey : "";
+      const bool showQr = options.qr || ::isatty(STDOUT_FILENO);
+      const std::string address = AddressWithKey(ComposeWebAddress(live.ServerAddress, port), key);
       PrintLine("Web address: " + address);
-      if (options.qr || ::isatty(STDOUT_FILENO)) {
+      if (showQr) {
         Printer().Add(QrHalfBlockText(MakeQrMatrix(address)));
         Printer().Flush();
       }
-      PrintLine("On this computer: http://127.0.0.1:" + std::to_string(port) + "/");
+      const std::string ipv6 = shell.IPv6Address();
+      if (!ipv6.empty()) {
+        PrintLine("Web address (IPv6): " +
+                  AddressWithKey(ComposeWebAddress("[" + ipv6 + "]", port), key));
+      }
+      PrintLine("On this computer: " + LocalWebAddress(shell.ListenAddress(), port));
+      shell.StartInternet(live.ServerAddress, showQr);
     } else {
       if (!IsFolder(live.SharedFolder)) {
         ShowInfo("Choose the folder to share with --folder DIR.");

@@ -3,9 +3,32 @@
 
 #include "shell/EntrySequence.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
 namespace {
+
+bool IsNumericAddress(const std::string& text) {
+  in_addr v4{};
+  in6_addr v6{};
+  return inet_pton(AF_INET, text.c_str(), &v4) == 1 || inet_pton(AF_INET6, text.c_str(), &v6) == 1;
+}
+
+// "a.b.c.d" or "a.b.c.d:port" with a port from 1 to 65535.
+bool IsGatewayAddress(const std::string& text) {
+  const auto colon = text.find(':');
+  in_addr v4{};
+  if (inet_pton(AF_INET, text.substr(0, colon).c_str(), &v4) != 1) return false;
+  if (colon == std::string::npos) return true;
+  const std::string port = text.substr(colon + 1);
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const int value = std::stoi(port);
+  return value >= 1 && value <= 65535;
+}
 
 std::optional<int> ParseDecimal(const std::string& text, IntRange range) {
   if (text.empty() || text.size() > 9) return std::nullopt;
@@ -92,6 +115,25 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
       options.uploads = false;
     } else if (arg == "--internal" || arg == "--external") {
       options.internal = arg == "--internal";
+    } else if (arg == "--port-mapping" || arg == "--no-port-mapping") {
+      options.portMapping = arg == "--port-mapping";
+    } else if (arg == "--gateway") {
+      error = text(options.gateway);
+      if (error.empty() && !options.gateway->starts_with("http://")) {
+        error = "--gateway takes the router's description address (http://...), not \"" +
+                *options.gateway + "\"";
+      }
+    } else if (arg == "--natpmp-gateway") {
+      error = text(options.natPmpGateway);
+      if (error.empty() && !IsGatewayAddress(*options.natPmpGateway)) {
+        error = "--natpmp-gateway takes an IPv4 address with an optional :PORT, not \"" +
+                *options.natPmpGateway + "\"";
+      }
+    } else if (arg == "--bind") {
+      error = text(options.bind);
+      if (error.empty() && !IsNumericAddress(*options.bind)) {
+        error = "--bind takes a numeric IPv4 or IPv6 address, not \"" + *options.bind + "\"";
+      }
     } else {
       error = "unknown argument \"" + arg + "\"";
     }
@@ -110,6 +152,10 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
   if (o.thumbWidth) s.ThumbWidth = *o.thumbWidth;
   if (o.thumbHeight) s.ThumbHeight = *o.thumbHeight;
   if (o.privateShare) s.PrivateSharing = true;
+  if (o.portMapping) s.PortMapping = *o.portMapping;
+  if (o.gateway) s.UpnpGateway = *o.gateway;
+  if (o.natPmpGateway) s.NatPmpGateway = *o.natPmpGateway;
+  if (o.bind) s.BindAddress = *o.bind;
 }
 
 std::string HeadlessUsage() {
@@ -140,6 +186,11 @@ std::string HeadlessUsage() {
          "  --thumb-height N    thumbnail height (" +
          range(T::kThumbHeight) +
          ")\n"
+         "  --bind ADDRESS      listen on this address only (default: every IPv4 interface,\n"
+         "                      and every IPv6 one when this computer has a global IPv6 address)\n"
+         "  --no-port-mapping   do not ask the router to forward the port (--port-mapping: ask)\n"
+         "  --gateway URL       the router's UPnP description address; skips looking for it\n"
+         "  --natpmp-gateway ADDRESS[:PORT]  the NAT-PMP gateway to ask instead of the default\n"
          "  --user NAME         your user name, when none is stored yet (padded with 0 to 7)\n"
          "  --workdir DIR       keep settings, cache and log in DIR\n"
          "  --private           private sharing: only visitors with the key in the address\n"

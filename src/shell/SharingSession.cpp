@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 #include "base/OrvelTPU.h"
 #include "net/tcpsocket.h"
+#include "network/OrvelInternet.h"
 #include "server/HttpDaemon.h"
 #include "server/PrivateShare.h"
 
@@ -72,21 +73,29 @@ void TSharingSession::SetBindAddress(std::string address) { bindAddress_ = std::
 
 bool TSharingSession::Start(const AppSettings& settings) {
   Stop();
-  auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
-  listener->AllowUploads = settings.AcceptUploads;
-  listener->TimeoutMs = settings.TimeoutMs;
-  listener->Cache = cache_;
-  listener->StatusCallback = StatusCallback();
-  listener->SetPort(std::to_string(settings.Port));
-  std::string root = settings.SharedFolder;
-  if (!root.empty() && root.back() != '/') root += '/';
-  listener->RootFolder = root;
-  listener->SystemFolder = systemFolder_;
-  if (!bindAddress_.empty()) listener->BindAddress = bindAddress_;
-  if (settings.PrivateSharing) {
-    listener->Private = std::make_shared<TPrivateShare>(settings.PrivateKey);
-  }
-  if (listenerSetup_) listenerSetup_(*listener);
+  plan_ = PlanListeners(bindAddress_.empty() ? settings.BindAddress : bindAddress_,
+                        ListInterfaceAddresses());
+  ipv6Problem_.clear();
+  // One key gate for every listener.
+  const std::shared_ptr<TPrivateShare> privateShare =
+      settings.PrivateSharing ? std::make_shared<TPrivateShare>(settings.PrivateKey) : nullptr;
+  const auto makeListener = [&](const std::string& bindAddress, int port) {
+    auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
+    listener->AllowUploads = settings.AcceptUploads;
+    listener->TimeoutMs = settings.TimeoutMs;
+    listener->Cache = cache_;
+    listener->StatusCallback = StatusCallback();
+    listener->SetPort(std::to_string(port));
+    std::string root = settings.SharedFolder;
+    if (!root.empty() && root.back() != '/') root += '/';
+    listener->RootFolder = root;
+    listener->SystemFolder = systemFolder_;
+    listener->BindAddress = bindAddress;
+    listener->Private = privateShare;
+    if (listenerSetup_) listenerSetup_(*listener);
+    return listener;
+  };
+  auto listener = makeListener(plan_.BindAddress, settings.Port);
   {
     std::lock_guard<std::recursive_mutex> hold(shared_->lock);
     shared_->board.StartSharing();
@@ -96,17 +105,42 @@ bool TSharingSession::Start(const AppSettings& settings) {
   if (!listening) {
     ShowError("Cannot listen on port " + std::to_string(settings.Port) + ": " +
               DescribeSocketError(listener->ListenError()));
+  } else if (!plan_.SecondBind.empty()) {
+    // IPv6 on the same port; sharing goes on over IPv4 without it.
+    const int port = listener->BoundPort();
+    auto listener6 = makeListener(plan_.SecondBind, port);
+    listener6->Start();
+    if (listener6->Listening()) {
+      listener6_ = std::move(listener6);
+    } else {
+      ipv6Problem_ = "Cannot listen on IPv6 port " + std::to_string(port) + ": " +
+                     DescribeSocketError(listener6->ListenError());
+    }
   }
   listener_ = std::move(listener);
   return listening;
 }
 
+void TSharingSession::StartInternet(TInternetSetup setup, TInternetReach::TUpdateFn updates) {
+  if (!listener_ || !listener_->Listening()) return;
+  internet_.reset();
+  setup.BindAddress = plan_.BindAddress;
+  setup.Port = listener_->BoundPort();
+  internet_ = std::make_unique<TInternetReach>(std::move(setup), std::move(updates));
+  internet_->Start();
+}
+
 void TSharingSession::Stop(int waitMs) {
-  if (listener_) {
-    listener_->Stop();
-    stopped_.push_back(std::move(listener_));
-    if (waitMs > 0) WaitForWorkers(waitMs);
+  // The router stops forwarding before the port closes.
+  internet_.reset();
+  bool stopped = false;
+  for (auto* listener : {&listener_, &listener6_}) {
+    if (!*listener) continue;
+    (*listener)->Stop();
+    stopped_.push_back(std::move(*listener));
+    stopped = true;
   }
+  if (stopped && waitMs > 0) WaitForWorkers(waitMs);
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);
   shared_->board.StopSharing();
 }
@@ -124,7 +158,9 @@ bool TSharingSession::WaitForWorkers(int ms) {
       ++it;
     }
   }
-  if (listener_ && !listener_->WaitForWorkers(0)) idle = false;
+  for (const auto* listener : {&listener_, &listener6_}) {
+    if (*listener && !(*listener)->WaitForWorkers(0)) idle = false;
+  }
   return idle;
 }
 
@@ -134,6 +170,12 @@ bool TSharingSession::Sharing() const {
 }
 
 int TSharingSession::BoundPort() const { return listener_ ? listener_->BoundPort() : 0; }
+
+std::string TSharingSession::IPv6Address() const {
+  if (!listener_) return {};
+  const bool listening = listener6_ || plan_.BindAddress.find(':') != std::string::npos;
+  return listening ? plan_.IPv6Address : std::string();
+}
 
 std::vector<TConn> TSharingSession::Rows() const {
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);

@@ -5,8 +5,8 @@
 //  - a setting for how the listener serves (a key, a page style): a row in
 //    the settings table, read in Start where the listener is configured;
 //  - work that follows a successful start (port mapping, a reachability
-//    check): at the end of Start, undone in Stop, its outcome kept beside
-//    BoundPort for the program to show.
+//    check): started once the listener listens (StartInternet), undone in
+//    Stop, its outcome given to the program as it comes.
 //
 // Threads: Start, Stop and WaitForWorkers run on the program's thread.
 // Workers report on their own threads through the report carrier; the board
@@ -14,6 +14,7 @@
 #pragma once
 
 #include "shell/AppSettings.h"
+#include "shell/InternetReach.h"
 #include "shell/StatusBoard.h"
 
 #include <functional>
@@ -64,18 +65,30 @@ class TSharingSession {
   void SetReportCarrier(TReportCarrier carrier);
   void SetReportListener(TReportListener listener);
   void SetListenerSetup(TListenerSetup setup);
-  // The interface address the listener binds (empty: every IPv4 interface).
+  // The interface address the listener binds, in place of the settings'
+  // "BindAddress" (empty: the setting's).
   void SetBindAddress(std::string address);
 
   // Stops what runs, then creates a listener configured from the settings
   // (uploads, time-out, cache, status reports, port, shared folder, the key
-  // of private sharing), starts it and opens the board. The shared folder
-  // must exist (the programs ask for one first). False when the port could
-  // not be bound: the error "Cannot listen on port N: <what the error
-  // means>" was shown, and the session still counts as sharing (nothing is
-  // accepted) until Stop.
+  // of private sharing), starts it and opens the board. Where it listens
+  // follows PlanListeners: by default every IPv4 interface and, when this
+  // computer has a global IPv6 address, a second listener for every IPv6
+  // interface on the same port (sharing goes on over IPv4 when that one
+  // cannot listen: IPv6Problem says why). The shared folder must exist (the
+  // programs ask for one first). False when the port could not be bound: the
+  // error "Cannot listen on port N: <what the error means>" was shown, and
+  // the session still counts as sharing (nothing is accepted) until Stop.
   bool Start(const AppSettings& settings);
-  // Stops accepting and closes the board; later reports are ignored. The
+  // Once the listener listens and the program knows the address it shows
+  // (setup.ServerAddress): the port mapping and the reachability check for
+  // it, their findings given to `updates` on their own threads. The session
+  // fills in the listener's address and port. Nothing happens while no
+  // listener listens. Stop removes the mapping before the port closes.
+  void StartInternet(TInternetSetup setup, TInternetReach::TUpdateFn updates);
+  // Stops the port mapping and the reachability check (the router is asked
+  // to remove the mapping), then stops accepting and closes the board; later
+  // reports are ignored. The
   // workers of the stopped listener finish their exchange: with waitMs the
   // board stays open while they are waited for that long (their reports
   // still count), else WaitForWorkers waits for them. Nothing happens when
@@ -88,6 +101,15 @@ class TSharingSession {
   bool Sharing() const;
   // The port the listener bound (0 while stopped or when binding failed).
   int BoundPort() const;
+  // The address the (first) listener binds: "0.0.0.0" for every IPv4
+  // interface, else the chosen one.
+  const std::string& ListenAddress() const { return plan_.BindAddress; }
+  // The global IPv6 address friends may use too; empty when no listener
+  // listens on it.
+  std::string IPv6Address() const;
+  // Why the second listener, on IPv6, could not listen ("Cannot listen on
+  // IPv6 port N: ..."); empty when it listens or none was planned.
+  const std::string& IPv6Problem() const { return ipv6Problem_; }
   // The connection rows (empty while stopped).
   std::vector<TConn> Rows() const;
 
@@ -107,7 +129,12 @@ class TSharingSession {
   std::string systemFolder_;
   std::string bindAddress_;
   TListenerSetup listenerSetup_;
+  TListenPlan plan_;
   std::unique_ptr<TTCPHttpDaemon> listener_;
+  std::unique_ptr<TTCPHttpDaemon> listener6_;  // the IPv6 listener beside it, if any
+  std::string ipv6Problem_;
+  // The port mapping and the reachability check while sharing.
+  std::unique_ptr<TInternetReach> internet_;
   // Stopped listeners whose workers may still be in an exchange.
   std::vector<std::unique_ptr<TTCPHttpDaemon>> stopped_;
 };

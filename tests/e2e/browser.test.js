@@ -27,7 +27,8 @@ const STEP_TIMEOUT = 30000;
 // point into the test's temporary folder, so nothing is written to (or read
 // from) the real user's settings.
 function privateEnv(tmp) {
-  const env = { ...process.env };
+  // Nothing may leave this machine: the program looks for no router.
+  const env = { ...process.env, MIRELO_LOOPBACK_ONLY: '1' };
   for (const [name, sub] of [['HOME', 'home'], ['XDG_CONFIG_HOME', 'config'],
                              ['XDG_DATA_HOME', 'data'], ['XDG_CACHE_HOME', 'cache'],
                              ['XDG_RUNTIME_DIR', 'run']]) {
@@ -39,9 +40,11 @@ function privateEnv(tmp) {
 
 // Starts the headless server on a free port; resolves with its address.
 function startServer(shared, work, uploads, env) {
-  // --internal: the address is the local one, no outside service is asked.
+  // --internal: the address is the local one, no outside service is asked;
+  // --no-port-mapping: no router is asked to forward the port.
   const args = ['--headless', '--folder', shared, '--port', '0', '--workdir', work,
-                '--uploads', uploads ? 'on' : 'off', '--internal', '--user', 'mirelo-e2e'];
+                '--uploads', uploads ? 'on' : 'off', '--internal', '--no-port-mapping',
+                '--user', 'mirelo-e2e'];
   const child = spawn(exe, args, { stdio: ['ignore', 'pipe', 'pipe'], env });
   let output = '';
   return new Promise((resolve, reject) => {

@@ -96,8 +96,11 @@ share() {
   mkdir -p "$home" "$tmp/shared"
   (
     cd "$tmp"
-    exec env -i PATH=/usr/bin:/bin HOME="$home" "$exe" --headless --internal --port 0 \
-      --folder "$tmp/shared" --user PackageTester "$@" >"$tmp/$name-out.txt" 2>"$tmp/$name-err.txt"
+    # --internal and --no-port-mapping, under MIRELO_LOOPBACK_ONLY: no outside
+    # host and no router is asked.
+    exec env -i PATH=/usr/bin:/bin HOME="$home" MIRELO_LOOPBACK_ONLY=1 "$exe" --headless \
+      --internal --no-port-mapping --port 0 --folder "$tmp/shared" --user PackageTester "$@" \
+      >"$tmp/$name-out.txt" 2>"$tmp/$name-err.txt"
   ) &
   server=$!
   for _ in $(seq 1 100); do

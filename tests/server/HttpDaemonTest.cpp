@@ -56,6 +56,36 @@ TEST(HttpDaemon, StopFreesThePortAndANewListenerBindsItAgain) {
   second.Stop();
 }
 
+// An IPv6 listener takes IPv6 alone, so one for every IPv4 interface and one
+// for every IPv6 interface share a port, each serving its own family.
+TEST(HttpDaemon, IPv4AndIPv6ListenersShareAPort) {
+  TempFolder root, plugins;
+  const auto start = [&](const char* address, int port) {
+    auto daemon = std::make_unique<TTCPHttpDaemon>(plugins.Slash());
+    daemon->BindAddress = address;
+    daemon->SetPort(std::to_string(port));
+    daemon->RootFolder = root.Path().string();
+    daemon->SystemFolder = SystemFolder();
+    daemon->Start();
+    return daemon;
+  };
+  auto v4 = start("0.0.0.0", 0);
+  ASSERT_TRUE(v4->Listening());
+  auto v6 = start("::", v4->BoundPort());
+  ASSERT_TRUE(v6->Listening()) << v6->ListenError();
+  EXPECT_EQ(v4->BoundPort(), v6->BoundPort());
+  for (const char* peer : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(peer);
+    TTcpBlockingSocket client;
+    client.Connect(peer, std::to_string(v4->BoundPort()));
+    ASSERT_EQ(0, client.LastErrorCode());
+    client.SendText("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ("HTTP/1.0 200", client.ReceiveLine(5000));
+  }
+  v4->Stop();
+  v6->Stop();
+}
+
 TEST(HttpDaemon, PortInUseAcceptsNothingAndStopsCleanly) {
   TServerHarness holder;
   TempFolder plugins;

@@ -269,6 +269,7 @@ TEST(SettingsTable, EverySwitchAndTextRowIsWiredToItsField) {
       {T::kAcceptUploads, &AppSettings::AcceptUploads},
       {T::kAutoStart, &AppSettings::AutoStart},
       {T::kUseSkins, &AppSettings::UseSkins},
+      {T::kPortMapping, &AppSettings::PortMapping},
   };
   TempFolder dir;
   for (const Switch& r : switches) {
@@ -289,6 +290,9 @@ TEST(SettingsTable, EverySwitchAndTextRowIsWiredToItsField) {
       {T::kSharedFolder, &AppSettings::SharedFolder},
       {T::kIpEchoHost, &AppSettings::IpEchoHost},
       {T::kTrackerHost, &AppSettings::TrackerHost},
+      {T::kUpnpGateway, &AppSettings::UpnpGateway},
+      {T::kNatPmpGateway, &AppSettings::NatPmpGateway},
+      {T::kBindAddress, &AppSettings::BindAddress},
   };
   for (const Text& r : texts) {
     SCOPED_TRACE(r.setting.Key);
@@ -299,6 +303,30 @@ TEST(SettingsTable, EverySwitchAndTextRowIsWiredToItsField) {
     EXPECT_EQ("marked:1", LoadSettings(dir / "s.INI", "/p").*r.field);
   }
   EXPECT_EQ(std::string("/p/") + T::kSharedFolder.Default, DefaultSettings("/p").SharedFolder);
+}
+
+TEST(AppSettings, InternetKeysAreWrittenOnceTheyDifferFromTheirDefaults) {
+  TempFolder dir;
+  AppSettings s = DefaultSettings("/p");
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  EXPECT_EQ(DefaultFileText("/p/Shared folder"), dir.Read("s.INI"));
+  s.PortMapping = false;
+  s.UpnpGateway = "http://192.168.1.1:5000/rootDesc.xml";
+  s.BindAddress = "2a01:e35::5";
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  EXPECT_EQ(DefaultFileText("/p/Shared folder") +
+                "PortMapping=0\r\nGateway=http://192.168.1.1:5000/rootDesc.xml\r\n"
+                "BindAddress=2a01:e35::5\r\n",
+            dir.Read("s.INI"));
+  EXPECT_EQ(s, LoadSettings(dir / "s.INI", "/p"));
+  // Back to the default: a key in the file is kept, with the default value.
+  s.PortMapping = true;
+  s.NatPmpGateway = "192.168.1.1";
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  const std::string text = dir.Read("s.INI");
+  EXPECT_NE(std::string::npos, text.find("\r\nPortMapping=1\r\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("\r\nNatPmpGateway=192.168.1.1\r\n")) << text;
+  EXPECT_EQ(s, LoadSettings(dir / "s.INI", "/p"));
 }
 
 }  // namespace

@@ -47,6 +47,17 @@ TEST(HeadlessOptions, OptionsOverrideTheSettings) {
   ApplyOptions(off, copy);
   EXPECT_FALSE(copy.AcceptUploads);
   EXPECT_FALSE(copy.InternalAddress);
+  // Sharing over the Internet.
+  const HeadlessOptions net =
+      Parse({"--no-port-mapping", "--gateway", "http://192.168.1.1:5000/rootDesc.xml",
+             "--natpmp-gateway", "192.168.1.1", "--bind", "2a01:e35::5"});
+  ApplyOptions(net, copy);
+  EXPECT_FALSE(copy.PortMapping);
+  EXPECT_EQ("http://192.168.1.1:5000/rootDesc.xml", copy.UpnpGateway);
+  EXPECT_EQ("192.168.1.1", copy.NatPmpGateway);
+  EXPECT_EQ("2a01:e35::5", copy.BindAddress);
+  ApplyOptions(Parse({"--port-mapping"}), copy);
+  EXPECT_TRUE(copy.PortMapping);
 }
 
 TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
@@ -68,7 +79,12 @@ TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
                                                          {"--internal"},
                                                          {"--external"},
                                                          {"--send-ip"},
-                                                         {"--list-users"}};
+                                                         {"--list-users"},
+                                                         {"--port-mapping"},
+                                                         {"--no-port-mapping"},
+                                                         {"--gateway", "http://127.0.0.1:1/d.xml"},
+                                                         {"--natpmp-gateway", "127.0.0.1:5351"},
+                                                         {"--bind", "::1"}};
   const std::string usage = HeadlessUsage();
   for (const auto& args : options) {
     SCOPED_TRACE(args.front());
@@ -95,6 +111,17 @@ TEST(HeadlessOptions, BadArgumentsAreNamed) {
       {{"--bogus"}, "unknown argument \"--bogus\""},
       {{"--user", "a*b"}, "--user: the star (*) character is not allowed in a user name"},
       {{"--folder", "/x", "ShareOff"}, "unknown argument \"ShareOff\""},  // first argument only
+      {{"--bind", "localhost"}, "--bind takes a numeric IPv4 or IPv6 address, not \"localhost\""},
+      {{"--bind", "10.0.0.300"}, "--bind takes a numeric IPv4 or IPv6 address, not \"10.0.0.300\""},
+      {{"--bind"}, "--bind needs a value"},
+      {{"--gateway", "192.168.1.1:5000"},
+       "--gateway takes the router's description address (http://...), not \"192.168.1.1:5000\""},
+      {{"--natpmp-gateway", "127.0.0.1:0"},
+       "--natpmp-gateway takes an IPv4 address with an optional :PORT, not \"127.0.0.1:0\""},
+      {{"--natpmp-gateway", "router:5351"},
+       "--natpmp-gateway takes an IPv4 address with an optional :PORT, not \"router:5351\""},
+      {{"--natpmp-gateway", "::1"},
+       "--natpmp-gateway takes an IPv4 address with an optional :PORT, not \"::1\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);

@@ -4,6 +4,9 @@
 #include "QrDecode.h"
 #include "support/TempFolder.h"
 
+#include "network/TrackerServer.h"
+#include "support/FakeRouters.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -54,7 +57,8 @@ class ProgramRun {
                                         "XDG_DATA_HOME=" + (env / "data"),
                                         "XDG_RUNTIME_DIR=" + env.Slash(),
                                         "LC_ALL=C",
-                                        "PATH=/usr/bin:/bin"};
+                                        "PATH=/usr/bin:/bin",
+                                        "MIRELO_LOOPBACK_ONLY=1"};
     std::vector<char*> envp;
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -148,12 +152,12 @@ const std::regex kLocalAddress(R"(http://127\.0\.0\.1:(\d+)/)");
 const std::regex kWebAddress(R"(Web address: http://([^:\s]*):(\d+))");
 
 // One request over loopback; the whole answer.
-std::string Send(int port, const std::string& request) {
+std::string Send(int port, const std::string& request, const char* address = "127.0.0.1") {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, address, &addr.sin_addr);
   std::string answer;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
@@ -178,7 +182,8 @@ std::string SettingsText(const std::string& adr, int port, const std::string& fo
          "[Settings]\r\nchkAutoStart=1\r\nchkUseSkins=1\r\nedtedtResamplerQ=6\r\nspnWidth=" +
          std::to_string(width) +
          "\r\nspnHeight=96\r\n\r\n"
-         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n";
+         "[Network]\r\nIpEchoHost=checkip.dyndns.org\r\nTrackerHost=www.novrix.example\r\n"
+         "PortMapping=0\r\n";
 }
 
 // Counts the run separators of a log: two empty lines and a date-and-time line.
@@ -193,8 +198,8 @@ TEST(HeadlessProgram, FirstRunThenSecondRunReadsBack) {
   TempFolder env;
   const std::string work = env / "work";
   {
-    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--uploads", "on",
-                         "--thumb-width", "200", "--user", "Tester"});
+    ProgramRun run(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--uploads", "on", "--thumb-width", "200", "--user", "Tester"});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     const int port = std::stoi(local[1]);
@@ -259,10 +264,11 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
   TempFolder env;
   const std::string work = env / "work";
   env.Mkdir("pics");
-  ProgramRun first(env, {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun first(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--folder", env / "pics"});
   ASSERT_FALSE(first.WaitForOutput(kLocalAddress).empty()) << first.Out() << first.Err();
-  ProgramRun second(env,
-                    {"--workdir", work, "--internal", "--port", "0", "--folder", env / "pics"});
+  ProgramRun second(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                          "--folder", env / "pics"});
   EXPECT_EQ(3, second.Wait());
   EXPECT_NE(std::string::npos, second.Err().find(work)) << second.Err();
   // The first one is unharmed and still ends cleanly.
@@ -273,8 +279,8 @@ TEST(HeadlessProgram, SecondStartOnTheSameWorkingFolderIsRefused) {
 TEST(HeadlessProgram, ShareOffStartsWithoutSharingAndStillSaves) {
   TempFolder env;
   env.Mkdir("pics");
-  ProgramRun run(env, {"shareoff", "--workdir", env / "work", "--internal", "--port", "0",
-                       "--folder", env / "pics", "--user", "Somebody Else"});
+  ProgramRun run(env, {"shareoff", "--workdir", env / "work", "--internal", "--no-port-mapping",
+                       "--port", "0", "--folder", env / "pics", "--user", "Somebody Else"});
   ASSERT_FALSE(run.WaitForOutput(std::regex("Your user name: Somebody Else")).empty())
       << run.Out() << run.Err();
   run.Signal(SIGTERM);
@@ -316,7 +322,8 @@ TEST(HeadlessProgram, PortInUseSaysWhatTheErrorMeans) {
   socklen_t size = sizeof addr;
   ASSERT_EQ(0, ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &size));
   const std::string port = std::to_string(ntohs(addr.sin_port));
-  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--port", port});
+  ProgramRun run(env,
+                 {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port", port});
   run.Wait();
   ::close(holder);
   EXPECT_NE(std::string::npos, run.Err().find("Cannot listen on port " + port +
@@ -363,9 +370,10 @@ TEST(HeadlessProgram, AFolderThatCannotBeSharedIsNamedAndEndsTheRun) {
       env.Mkdir(c.name);
       ::chmod((env / c.name).c_str(), 0);
     }
-    ProgramRun run(
-        env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / c.name},
-        c.kind == Kind::Unreadable);
+    ProgramRun run(env,
+                   {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port", "0",
+                    "--folder", env / c.name},
+                   c.kind == Kind::Unreadable);
     EXPECT_EQ(2, run.Wait());
     EXPECT_NE(std::string::npos, run.Err().find(c.message + (env / c.name))) << run.Err();
     EXPECT_EQ(std::string::npos, run.Out().find("Web address")) << run.Out();
@@ -441,8 +449,8 @@ TEST(HeadlessProgram, CurlAndWgetResumeACutDownload) {
   std::string content(5u << 20, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 131 + (i >> 13));
   env.Write("share/movie.bin", content);
-  ProgramRun run(
-      env, {"--workdir", env / "work", "--internal", "--port", "0", "--folder", env / "share"});
+  ProgramRun run(env, {"--workdir", env / "work", "--internal", "--no-port-mapping", "--port", "0",
+                       "--folder", env / "share"});
   auto local = run.WaitForOutput(kLocalAddress);
   ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
   const int port = std::stoi(local[1]);
@@ -484,7 +492,8 @@ TEST(HeadlessProgram, PrivateSharingPrintsTheAddressWithTheKeyAndItsQrCode) {
   const std::regex withKey(R"(Web address: (http://\S*:\d+/\?key=([A-Za-z0-9_-]+))\n)");
   std::string firstKey;
   {
-    ProgramRun run(env, {"--workdir", work, "--internal", "--port", "0", "--private", "--qr"});
+    ProgramRun run(env, {"--workdir", work, "--internal", "--no-port-mapping", "--port", "0",
+                         "--private", "--qr"});
     auto local = run.WaitForOutput(kLocalAddress);
     ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
     const int port = std::stoi(local[1]);
@@ -523,6 +532,185 @@ TEST(HeadlessProgram, PrivateSharingPrintsTheAddressWithTheKeyAndItsQrCode) {
     run.Signal(SIGTERM);
     EXPECT_EQ(0, run.Wait());
   }
+}
+
+// ---- Sharing over the Internet ----
+
+// A pattern that matches exactly the text.
+std::regex Literal(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex(std::regex_replace(text, special, R"(\$&)"));
+}
+
+// A tracker on loopback (the reachability check's other end), a port on which
+// nothing listens, and the settings file that points the program at them.
+class HeadlessInternet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TTrackerOptions options;
+    options.BindAddress = "127.0.0.1";
+    options.Port = "0";
+    tracker = std::make_unique<TTrackerServer>(options);
+    std::string error;
+    ASSERT_TRUE(tracker->Start(error)) << error;
+    trackerHost = "127.0.0.1:" + std::to_string(tracker->Port());
+    TTcpBlockingSocket gone;
+    gone.Bind("127.0.0.1", "0");
+    closedPort = std::to_string(gone.LocalPort());
+    env.Mkdir("pics");
+    // The IP-echo host does not answer: the address is "<unknown>".
+    WriteNetwork(trackerHost);
+  }
+  void WriteNetwork(const std::string& trackerAt) {
+    env.Write("work/system/Mirelo.INI", "[Network]\r\nIpEchoHost=127.0.0.1:" + closedPort +
+                                            "\r\nTrackerHost=" + trackerAt + "\r\n");
+  }
+  std::vector<std::string> Args(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--workdir", env / "work", "--external", "--port",    "0",
+                                     "--folder",  env / "pics", "--user",     "Net Tester"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  TempFolder env;
+  std::unique_ptr<TTrackerServer> tracker;
+  std::string trackerHost;
+  std::string closedPort;
+};
+
+TEST_F(HeadlessInternet, RouterForwardsThePortFriendsReachItAndSigtermRemovesIt) {
+  TFakeUpnpRouter router;
+  ProgramRun run(env, Args({"--gateway", router.RootUrl()}));
+  auto local = run.WaitForOutput(kLocalAddress);
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  const std::string port = local[1];
+  EXPECT_FALSE(run.WaitForOutput(std::regex("Port mapping: the router forwards port " + port +
+                                            " to this computer \\(UPnP\\)\\.\n"))
+                   .empty())
+      << run.Out();
+  // The IP-echo host was unreachable: the router's address stands in.
+  EXPECT_NE(std::string::npos, run.Out().find("Web address: http://<unknown>:" + port + "\n"));
+  EXPECT_FALSE(
+      run.WaitForOutput(std::regex("Web address: http://203\\.0\\.113\\.7:" + port + "\n")).empty())
+      << run.Out();
+  EXPECT_FALSE(run.WaitForOutput(std::regex("Friends can reach this address\\.\n")).empty())
+      << run.Out();
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
+  const std::string removed =
+      "Port mapping: the router no longer forwards port " + port + " (UPnP).";
+  EXPECT_NE(std::string::npos, run.Out().find(removed + "\n")) << run.Out();
+
+  const std::vector<TSoapCall> calls = router.Calls();
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ("GetExternalIPAddress", calls[0].Action);
+  EXPECT_EQ("AddPortMapping", calls[1].Action);
+  EXPECT_EQ(port, calls[1].Args[1].second);
+  EXPECT_EQ(port, calls[1].Args[3].second);
+  EXPECT_EQ("Mirelo File Share", calls[1].Args[6].second);
+  EXPECT_EQ("3600", calls[1].Args[7].second);
+  EXPECT_EQ("DeletePortMapping", calls[2].Action);
+  EXPECT_EQ(port, calls[2].Args[1].second);
+  const std::string log = env.Read("work/Log.txt");
+  EXPECT_NE(std::string::npos, log.find("Friends can reach this address.\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(removed + "\r\n")) << log;
+  // The gateway given is kept with the settings.
+  EXPECT_NE(std::string::npos,
+            env.Read("work/system/Mirelo.INI").find("\r\nGateway=" + router.RootUrl() + "\r\n"));
+}
+
+TEST_F(HeadlessInternet, SilentRouterNeitherHoldsSharingNorTheExit) {
+  // Accepts connections (the kernel does) and never answers.
+  TTcpBlockingSocket silent;
+  silent.Bind("127.0.0.1", "0");
+  silent.Listen();
+  TFakeNatPmpGateway gateway;
+  gateway.SetScript([](const std::vector<std::uint8_t>&) {
+    TFakeNatPmpGateway::TAnswer a;
+    a.Silent = true;
+    return a;
+  });
+  ProgramRun run(env, Args({"--gateway",
+                            "http://127.0.0.1:" + std::to_string(silent.LocalPort()) + "/desc.xml",
+                            "--natpmp-gateway", gateway.Address()}));
+  auto local = run.WaitForOutput(kLocalAddress);
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  const std::string port = local[1];
+  // Shared at once, whatever the router does.
+  EXPECT_EQ(0u, Send(std::stoi(port), "GET / HTTP/1.0\r\n\r\n").find("HTTP/1.0 200"));
+  EXPECT_FALSE(
+      run.WaitForOutput(std::regex("Port mapping: no router answered \\(UPnP, NAT-PMP\\)\\. "
+                                   "Forward port " +
+                                   port + " to .* in your router by hand\\.\n"))
+          .empty())
+      << run.Out();
+  EXPECT_FALSE(gateway.Requests().empty());
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
+}
+
+TEST_F(HeadlessInternet, WithoutMappingOnAnotherAddressTheCheckSaysWhatFailed) {
+  TFakeUpnpRouter router;
+  // Listening on 127.0.0.2 only: the tracker, which sees the program come
+  // from 127.0.0.1, finds nothing there.
+  ProgramRun run(env,
+                 Args({"--no-port-mapping", "--gateway", router.RootUrl(), "--bind", "127.0.0.2"}));
+  auto local = run.WaitForOutput(std::regex(R"(On this computer: http://127\.0\.0\.2:(\d+)/)"));
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  const std::string port = local[1];
+  EXPECT_EQ(0u, Send(std::stoi(port), "GET / HTTP/1.0\r\n\r\n", "127.0.0.2").find("HTTP/1.0 200"));
+  EXPECT_EQ("", Send(std::stoi(port), "GET / HTTP/1.0\r\n\r\n", "127.0.0.1"));
+  const std::string line =
+      "Friends cannot reach this address from the Internet yet: the tracker at " + trackerHost +
+      " tried port " + port + " of 127.0.0.1 (connection refused); port mapping is off.\n";
+  EXPECT_FALSE(run.WaitForOutput(Literal(line)).empty()) << run.Out();
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
+  EXPECT_EQ(std::string::npos, run.Out().find("Port mapping:")) << run.Out();
+  EXPECT_TRUE(router.Requests().empty());
+  const std::string ini = env.Read("work/system/Mirelo.INI");
+  EXPECT_NE(std::string::npos, ini.find("\r\nPortMapping=0\r\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("\r\nBindAddress=127.0.0.2\r\n")) << ini;
+}
+
+TEST_F(HeadlessInternet, NoTrackerMeansNoCheckAndTheLocalNetworkAsksNobody) {
+  WriteNetwork("127.0.0.1:" + closedPort);
+  {
+    ProgramRun run(env, Args({"--no-port-mapping"}));
+    EXPECT_FALSE(run.WaitForOutput(std::regex("The reachability check could not be made: no "
+                                              "tracker answered at 127\\.0\\.0\\.1:" +
+                                              closedPort + "\\.\n"))
+                     .empty())
+        << run.Out() << run.Err();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait()) << run.Err();
+  }
+  {
+    // Sharing in the local network: no router, no check.
+    TFakeUpnpRouter router;
+    WriteNetwork(trackerHost);
+    ProgramRun run(env, Args({"--internal", "--port-mapping", "--gateway", router.RootUrl()}));
+    ASSERT_FALSE(run.WaitForOutput(kLocalAddress).empty()) << run.Out() << run.Err();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait()) << run.Err();
+    EXPECT_EQ(std::string::npos, run.Out().find("Port mapping")) << run.Out();
+    EXPECT_EQ(std::string::npos, run.Out().find("reach")) << run.Out();
+    EXPECT_TRUE(router.Requests().empty());
+  }
+}
+
+TEST_F(HeadlessInternet, BindToAnIPv6AddressListensThereAlone) {
+  ProgramRun run(env, Args({"--internal", "--no-port-mapping", "--bind", "::1"}));
+  auto local = run.WaitForOutput(std::regex(R"(On this computer: http://\[::1\]:(\d+)/)"));
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  TTcpBlockingSocket client;
+  client.Connect("::1", local[1]);
+  ASSERT_EQ(0, client.LastErrorCode());
+  client.SendText("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_EQ("HTTP/1.0 200", client.ReceiveLine(5000));
+  EXPECT_EQ("", Send(std::stoi(local[1]), "GET / HTTP/1.0\r\n\r\n"));  // not on IPv4
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "base/StartUp.h"
 #include "base/UniqueFd.h"
 #include "server/HttpDaemon.h"
+#include "support/FakeRouters.h"
 #include "support/TempFolder.h"
 
 #include <arpa/inet.h>
@@ -254,6 +255,83 @@ TEST_F(SharingSessionTest, StartingAgainReplacesTheListener) {
   if (first != session.BoundPort()) {
     EXPECT_FALSE(Connect(first));  // the first was stopped
   }
+}
+
+// The port mapping follows the listener: asked for the port and address it
+// bound, and removed by Stop while the port still listens.
+TEST_F(SharingSessionTest, PortMappingFollowsTheListenerAndStopRemovesItFirst) {
+  TFakeUpnpRouter router;
+  TInternetSetup setup;
+  setup.UpnpGateway = router.RootUrl();
+  setup.TrackerHost = "127.0.0.1:1";  // nobody there: the check ends at once
+  setup.ServerAddress = "<unknown>";
+  std::mutex updateLock;
+  std::vector<TReachUpdate> updates;
+  const auto collect = [&](const TReachUpdate& u) {
+    std::lock_guard<std::mutex> hold(updateLock);
+    updates.push_back(u);
+  };
+  session.StartInternet(setup, collect);  // nothing listens yet: nothing asked
+  ASSERT_TRUE(session.Start(settings));
+  EXPECT_EQ("127.0.0.1", session.ListenAddress());
+  EXPECT_EQ("", session.IPv6Address());
+  const int port = session.BoundPort();
+  std::atomic<bool> listeningAtRemoval{false};
+  router.SetScript([&](const TSoapCall& call) {
+    TSoapReply reply;
+    if (call.Action == "GetExternalIPAddress") {
+      reply.Values = {{"NewExternalIPAddress", "203.0.113.7"}};
+    }
+    if (call.Action == "DeletePortMapping") listeningAtRemoval = bool(Connect(port));
+    return reply;
+  });
+  session.StartInternet(setup, collect);
+  const std::string mapped = "Port mapping: the router forwards port " + std::to_string(port) +
+                             " to this computer (UPnP).";
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> hold(updateLock);
+    for (const auto& u : updates) {
+      if (u.Kind == TReachKind::Mapping && u.Text == mapped) return true;
+    }
+    return false;
+  }));
+  std::vector<TSoapCall> calls = router.Calls();
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ("AddPortMapping", calls[1].Action);
+  EXPECT_EQ(std::to_string(port), calls[1].Args[3].second);  // the internal port
+  EXPECT_EQ("127.0.0.1", calls[1].Args[4].second);           // the internal client
+
+  session.Stop();
+  calls = router.Calls();
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ("DeletePortMapping", calls[2].Action);
+  EXPECT_TRUE(listeningAtRemoval);
+  EXPECT_FALSE(Connect(port));
+  const size_t heard = [&] {
+    std::lock_guard<std::mutex> hold(updateLock);
+    return updates.size();
+  }();
+  session.Stop();  // stopped already: nothing more is asked or said
+  EXPECT_EQ(3u, router.Calls().size());
+  std::lock_guard<std::mutex> hold(updateLock);
+  EXPECT_EQ(heard, updates.size());
+}
+
+// Without an address of the program's own, the settings say where to listen.
+TEST(SharingSession, TheBindSettingChoosesTheAddress) {
+  TempFolder plugins;
+  TSharingSession session(plugins.Slash(), SystemFolder());
+  AppSettings settings = DefaultSettings(plugins.Slash());
+  settings.SharedFolder = plugins.Slash();
+  settings.Port = 0;
+  settings.BindAddress = "127.0.0.1";
+  ASSERT_TRUE(session.Start(settings));
+  EXPECT_EQ("127.0.0.1", session.ListenAddress());
+  EXPECT_TRUE(Connect(session.BoundPort()));
+  session.SetBindAddress("::1");  // the program's own address wins
+  ASSERT_TRUE(session.Start(settings));
+  EXPECT_EQ("::1", session.ListenAddress());
+  EXPECT_EQ("", session.IPv6Address());  // not a global address
 }
 
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {

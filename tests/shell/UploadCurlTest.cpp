@@ -28,8 +28,8 @@ class UploadWithCurl : public ::testing::Test {
     std::filesystem::create_directories(env / "files");
     program = std::make_unique<TChildProcess>(
         kProgram,
-        std::vector<std::string>{"--workdir", env / "work", "--internal", "--port", "0",
-                                 "--uploads", "on", "--folder", env / "share"},
+        std::vector<std::string>{"--workdir", env / "work", "--internal", "--no-port-mapping",
+                                 "--port", "0", "--uploads", "on", "--folder", env / "share"},
         std::vector<std::string>{"HOME=" + (env / "home"), "XDG_CONFIG_HOME=" + (env / "config"),
                                  "XDG_DATA_HOME=" + (env / "data"),
                                  "XDG_RUNTIME_DIR=" + env.Slash(), "LC_ALL=C"});

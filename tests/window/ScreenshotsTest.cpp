@@ -1,9 +1,15 @@
-// Screenshots of every tab of the started main window, taken on the display
-// the test runs on (Xvfb in the build's test list) and saved where
-// MIRELO_SCREENSHOTS says (build/artifacts/).
+// Screenshots of every tab of the started main window, and of the Internet
+// settings while sharing Internet-wide, taken on the display the test runs
+// on (Xvfb in the build's test list) and saved where MIRELO_SCREENSHOTS says
+// (build/artifacts/).
 #include "WindowFixture.h"
 
+#include "network/TrackerServer.h"
+#include "support/FakeRouters.h"
+
+#include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -51,6 +57,48 @@ TEST_F(Screenshots, EveryTab) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   QTest::qWait(150);
   EXPECT_TRUE(dialog.grab().save(folder + "/folder-dialog.png"));
+}
+
+// The Internet settings while a (fake) router forwards the port and the
+// (loopback) tracker reaches it: the lines under the web address.
+TEST_F(Screenshots, SharingOverTheInternet) {
+  const QByteArray out = qgetenv("MIRELO_SCREENSHOTS");
+  if (out.isEmpty()) GTEST_SKIP() << "MIRELO_SCREENSHOTS is not set";
+  const QString folder = QString::fromLocal8Bit(out);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  TFakeUpnpRouter router;
+  TTrackerOptions options;
+  options.BindAddress = "127.0.0.1";
+  options.Port = "0";
+  TTrackerServer tracker(options);
+  std::string error;
+  ASSERT_TRUE(tracker.Start(error)) << error;
+  keepNetworkHosts = true;
+  keepPortMapping = true;
+  // The usual port when it is free here, for a picture like a user's.
+  TTcpBlockingSocket probe;
+  probe.Bind("127.0.0.1", "3724");
+  const std::string port = probe.LastErrorCode() == 0 ? "3724" : "0";
+  probe.Close();
+  WriteSettings("[Internet]\r\nPort=" + port + "\r\n[Network]\r\nIpEchoHost=127.0.0.1:1\r\n" +
+                "TrackerHost=127.0.0.1:" + std::to_string(tracker.Port()) +
+                "\r\nGateway=" + router.RootUrl() + "\r\n");
+  StoreName("Ann Example");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(shared)));
+  TFrmMain& f = Create();
+  f.radExtern->setChecked(true);
+  f.SetBindAddress("127.0.0.1");
+  f.move(0, 0);
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  f.CompleteStartUp(false);
+  ASSERT_TRUE(f.Sharing());
+  f.Page->setCurrentWidget(f.tabISettings);
+  for (int i = 0; i < 1500 && f.lblReach->text().isEmpty(); ++i) QTest::qWait(20);
+  EXPECT_EQ("Friends can reach this address.", f.lblReach->text());
+  QTest::qWait(150);
+  EXPECT_TRUE(f.grab().save(folder + "/window-internet.png"));
+  tracker.Stop();
 }
 
 }  // namespace

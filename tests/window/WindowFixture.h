@@ -13,6 +13,7 @@
 #include "QtSupport.h"
 
 #include <gtest/gtest.h>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -91,12 +92,14 @@ class WindowFixture : public ::testing::Test {
 
   // Creates the window as the entry sequence does. Unless a test keeps the
   // hosts of its settings file, the IP-echo service and the tracker point at
-  // a closed loopback port, so nothing leaves the machine.
+  // a closed loopback port, and unless it keeps the port mapping of its
+  // settings file, the router is not asked: nothing leaves the machine.
   TFrmMain& Create() {
     form = std::make_unique<TFrmMain>();
     form->SharedFolderBase = sharedFolderBase;
     form->FormCreate();
     if (!keepNetworkHosts) form->SetNetworkHosts("127.0.0.1:1", "127.0.0.1:1");
+    if (!keepPortMapping) form->chkPortMapping->setChecked(false);
     return *form;
   }
 
@@ -122,4 +125,5 @@ class WindowFixture : public ::testing::Test {
   std::string folderAnswer;
   std::string sharedFolderBase;  // TFrmMain::SharedFolderBase
   bool keepNetworkHosts = false;
+  bool keepPortMapping = false;
 };

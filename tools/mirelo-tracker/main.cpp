@@ -1,5 +1,6 @@
 // mirelo-tracker: keeps the list of users of the public network. Takes their
-// presence posts, serves the list and an IP-echo page, until SIGINT or SIGTERM.
+// presence posts, serves the list and an IP-echo page, and checks on request
+// whether a program can be reached from here, until SIGINT or SIGTERM.
 #include "base/StartUp.h"
 #include "network/NetworkLimits.h"
 #include "network/OrvelInternet.h"

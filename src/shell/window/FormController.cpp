@@ -81,6 +81,9 @@ class TFrmMainPrivate {
   // stopped listeners may still be finishing an exchange with the cache, so
   // the closing sequence waits for them before releasing it.
   TSharingSession session{PluginFolder(), SystemFolder()};
+  // Counts the sessions of the port mapping and the reachability check:
+  // updates of an earlier one only reach the log.
+  int internetSession = 0;
   // The plug-ins whose tabs the window shows (asked once per run), with the
   // windows their tab controls came from; both outlive the tab pages.
   std::unique_ptr<TPluginList> tabPlugins;
@@ -263,6 +266,7 @@ void TFrmMain::LoadSettings() {
   radIntern->setChecked(s.InternalAddress);
   radExtern->setChecked(!s.InternalAddress);
   m_serverTypeAttached = true;
+  chkPortMapping->setChecked(s.PortMapping);
   edtDirectory->setText(Q(s.SharedFolder));  // stops sharing, updates the banner
   edtDirectoryChange();
   chkAccUploads->setChecked(s.AcceptUploads);
@@ -293,6 +297,7 @@ AppSettings TFrmMain::SettingsFromControls() const {
   s.Port = spnPort->value();
   s.TimeoutMs = spnTimeOut->value();
   s.InternalAddress = radIntern->isChecked();
+  s.PortMapping = chkPortMapping->isChecked();
   s.SharedFolder = Std(edtDirectory->text());
   s.AcceptUploads = chkAccUploads->isChecked();
   s.AutoStart = chkAutoStart->isChecked();
@@ -329,14 +334,76 @@ void TFrmMain::StartSharing() {
   AppSettings settings = SettingsFromControls();
   // The window shows no key in its address yet, so it shares without one.
   settings.PrivateSharing = false;
-  d->session.Start(settings);
+  if (d->session.Start(settings)) {
+    if (!d->session.IPv6Problem().empty()) AppendLog(d->session.IPv6Problem());
+    const std::string ipv6 = d->session.IPv6Address();
+    if (!ipv6.empty()) {
+      lblWebAdr6->setText(
+          Q("Over IPv6: " + ComposeWebAddress("[" + ipv6 + "]", d->session.BoundPort())));
+      lblWebAdr6->show();
+    }
+    StartInternet();
+  }
   Scanner->SetColor(Qt::red);
   Scanner->SetActive(true);
   actTest->setEnabled(true);
 }
 
+void TFrmMain::StartInternet() {
+  TInternetSetup setup;
+  setup.Internal = radIntern->isChecked();
+  setup.PortMapping = chkPortMapping->isChecked();
+  setup.UpnpGateway = m_loaded.UpnpGateway;
+  setup.NatPmpGateway = m_loaded.NatPmpGateway;
+  setup.TrackerHost = m_loaded.TrackerHost;
+  setup.ServerAddress = Std(edtAdr->text());
+  const int session = ++d->internetSession;
+  std::shared_ptr<ReportBridge> bridge = d->bridge;
+  d->session.StartInternet(setup, [bridge, session](const TReachUpdate& u) {
+    std::lock_guard<std::mutex> hold(bridge->lock);
+    TFrmMain* form = bridge->target.data();
+    if (!form) return;
+    QMetaObject::invokeMethod(
+        form, [form, u, session] { Guard([&] { form->InternetUpdate(u, session); }); },
+        Qt::QueuedConnection);
+  });
+}
+
+void TFrmMain::InternetUpdate(const TReachUpdate& update, int session) {
+  const bool current = session == d->internetSession;
+  switch (update.Kind) {
+    case TReachKind::WebAddress:
+      if (!current) return;
+      m_publicPort = update.Port;
+      edtAdr->setText(Q(update.Host));  // recomposes the web address
+      AdrChanged();
+      return;
+    case TReachKind::Mapping:
+    case TReachKind::Reachability: {
+      AppendLog(update.Text);
+      if (!current) return;
+      QLabel* line = update.Kind == TReachKind::Mapping ? lblPortMapping : lblReach;
+      line->setText(Q(update.Text));
+      line->show();
+      return;
+    }
+  }
+}
+
 void TFrmMain::StopSharing() {
+  // Updates still on their way from the session being stopped only reach
+  // the log.
+  ++d->internetSession;
+  for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
+    line->clear();
+    line->hide();
+  }
+  if (m_publicPort != 0) {
+    m_publicPort = 0;
+    AdrChanged();
+  }
   if (d->session.Sharing()) {
+    // The router stops forwarding before the port closes.
     d->session.Stop();
     lstConnect->setRowCount(0);
   }
@@ -416,7 +483,7 @@ void TFrmMain::edtDirectoryChange() {
 // ---- Address, invitation, server type ----
 
 QString TFrmMain::WebAddress() const {
-  return Q(ComposeWebAddress(Std(edtAdr->text()), spnPort->value()));
+  return Q(ComposeWebAddress(Std(edtAdr->text()), m_publicPort ? m_publicPort : spnPort->value()));
 }
 
 QString TFrmMain::InvitationBody() const { return Q(ComposeInvitationBody(Std(WebAddress()))); }

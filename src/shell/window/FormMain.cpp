@@ -371,8 +371,12 @@ void TFrmMain::BuildInternetTab() {
   radExtern =
       Named(new QRadioButton("External (Internet-wide)", grpServerType), "radExtern", Hint(10));
   radIntern->setChecked(true);
+  chkPortMapping = Named(new QCheckBox("Map the port on my router automatically", grpServerType),
+                         "chkPortMapping");
+  chkPortMapping->setChecked(true);
   s->addWidget(radIntern);
   s->addWidget(radExtern);
+  s->addWidget(chkPortMapping);
   s->addStretch(1);
   grid->addWidget(grpServerType, 0, 1);
 
@@ -388,9 +392,20 @@ void TFrmMain::BuildInternetTab() {
   edtWebAdr = Named(new QLineEdit(grpCopyAddress), "edtWebAdr", Hint(11));
   edtWebAdr->setReadOnly(true);
   btnCopyIp = Named(new QPushButton("Copy address", grpCopyAddress), "btnCopyIp");
+  lblWebAdr6 = Named(new QLabel(grpCopyAddress), "lblWebAdr6");
+  lblPortMapping = Named(new QLabel(grpCopyAddress), "lblPortMapping");
+  lblReach = Named(new QLabel(grpCopyAddress), "lblReach");
+  for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
+    line->setWordWrap(true);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    line->hide();
+  }
   c->addWidget(lblMessage, 0, 0, 1, 2);
   c->addWidget(edtWebAdr, 1, 0);
   c->addWidget(btnCopyIp, 1, 1);
+  c->addWidget(lblWebAdr6, 2, 0, 1, 2);
+  c->addWidget(lblPortMapping, 3, 0, 1, 2);
+  c->addWidget(lblReach, 4, 0, 1, 2);
   grid->addWidget(grpCopyAddress, 1, 0, 1, 2);
 
   grpAdvanced = Named(new QGroupBox("Advanced settings", tabISettings), "grpAdvanced");

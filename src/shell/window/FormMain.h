@@ -5,6 +5,7 @@
 #pragma once
 
 #include "shell/AppSettings.h"
+#include "shell/InternetReach.h"
 #include "shell/LogFile.h"
 
 #include <QPointer>
@@ -123,10 +124,16 @@ class TFrmMain : public QWidget {
   QGroupBox* grpServerType;
   QRadioButton* radIntern;
   QRadioButton* radExtern;
+  QCheckBox* chkPortMapping;  // "Network" / "PortMapping"
   QGroupBox* grpCopyAddress;
   QLabel* lblMessage;
   QLineEdit* edtWebAdr;
   QPushButton* btnCopyIp;
+  // Under the web address while sharing Internet-wide: the second address
+  // over IPv6, the port mapping's line and the reachability line.
+  QLabel* lblWebAdr6;
+  QLabel* lblPortMapping;
+  QLabel* lblReach;
   QGroupBox* grpAdvanced;
   QLabel* lblTimeOut;
   QSpinBox* spnTimeOut;
@@ -195,6 +202,9 @@ class TFrmMain : public QWidget {
 
   // Sharing state.
   bool Sharing() const;
+  // A finding of the port mapping or the reachability check of the given
+  // sharing session (window thread); one of an earlier session is only logged.
+  void InternetUpdate(const TReachUpdate& update, int session);
   void StartSharing();
   void StopSharing();
   // A connection worker's report (window thread): the sharing session's
@@ -308,6 +318,8 @@ class TFrmMain : public QWidget {
   void ShowReport(const TSharingReport& report);
   void AddPluginTabs();
   void WireController();
+  // The port mapping and the reachability check for the listener just started.
+  void StartInternet();
 
   bool m_skinActive = false;
   bool m_skipConfirm = false;
@@ -317,6 +329,9 @@ class TFrmMain : public QWidget {
   bool m_networkBusy = false;
   bool m_serverTypeAttached = true;
   AppSettings m_loaded;
+  // The port friends use when the router forwards another one; 0: the
+  // listener's own.
+  int m_publicPort = 0;
   LogFile m_log;
   std::shared_ptr<TFrmMainPrivate> d;
 };

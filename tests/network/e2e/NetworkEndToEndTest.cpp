@@ -136,13 +136,15 @@ TEST(PublicNetwork, TwoHeadlessProgramsRegisterAndListEachOther) {
   const TUserMachine first(root, "first", host);
   const TUserMachine second(root, "second", host);
   std::string out;
-  ASSERT_EQ(0,
-            first.Run({"--external", "--port", "41001", "--user", "first-user", "--send-ip"}, out))
+  ASSERT_EQ(0, first.Run({"--external", "--no-port-mapping", "--port", "41001", "--user",
+                          "first-user", "--send-ip"},
+                         out))
       << out;
   EXPECT_NE(std::string::npos, out.find("Mirelo File Share - Connecting to the network...")) << out;
   EXPECT_NE(std::string::npos, out.find("Registered: first-user")) << out;
-  ASSERT_EQ(
-      0, second.Run({"--external", "--port", "41002", "--user", "second-user", "--send-ip"}, out))
+  ASSERT_EQ(0, second.Run({"--external", "--no-port-mapping", "--port", "41002", "--user",
+                           "second-user", "--send-ip"},
+                          out))
       << out;
   EXPECT_NE(std::string::npos, out.find("Registered: second-user")) << out;
 
@@ -159,7 +161,7 @@ TEST(PublicNetwork, TwoHeadlessProgramsRegisterAndListEachOther) {
   }
 
   // The internal server type is refused before anything is sent.
-  ASSERT_EQ(1, first.Run({"--internal", "--send-ip"}, out)) << out;
+  ASSERT_EQ(1, first.Run({"--internal", "--no-port-mapping", "--send-ip"}, out)) << out;
   EXPECT_NE(std::string::npos,
             out.find("Can't connect to Mirelo Share network because the program is configured "
                      "to use a local IP: http://"))
