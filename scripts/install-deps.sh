@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 what=${1:-run}
 
 packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-dev zlib1g-dev
-  libqrencode-dev qt6-base-dev libgl-dev libminiupnpc-dev libnatpmp-dev)
+  libqrencode-dev qt6-base-dev libgl-dev libminiupnpc-dev libnatpmp-dev libheif-dev libwebp-dev
+  liblcms2-dev)
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
     clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools

@@ -22,6 +22,8 @@ constexpr int kMaxIconImages = 256;
 // Longest side of one icon image. Icon directories name at most 256; a few
 // bytes of RLE data could otherwise make an "icon" of a hundred megapixels.
 constexpr int kMaxIconSide = 1024;
+// Largest embedded colour profile taken from a picture; a larger one is ignored.
+constexpr std::size_t kMaxColourProfileBytes = std::size_t{4} << 20;
 
 // True when a picture of this size is within the limits above (and not empty).
 constexpr bool PictureSizeAllowed(std::int64_t width, std::int64_t height) {

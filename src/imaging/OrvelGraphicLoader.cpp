@@ -2,6 +2,7 @@
 #include "imaging/OrvelGraphicLoader.h"
 
 #include "base/FileUtil.h"
+#include "imaging/ColourProfile.h"
 
 #include <initializer_list>
 #include <stdexcept>
@@ -41,8 +42,12 @@ bool IsGif(const std::string& fileName) { return ExtensionIn(fileName, {".GIF"})
 bool IsPng(const std::string& fileName) { return ExtensionIn(fileName, {".PNG"}); }
 bool IsIco(const std::string& fileName) { return ExtensionIn(fileName, {".ICO"}); }
 bool IsEmf(const std::string& fileName) { return ExtensionIn(fileName, {".EMF"}); }
+bool IsHeif(const std::string& fileName) { return ExtensionIn(fileName, {".HEIC", ".HEIF"}); }
+bool IsAvif(const std::string& fileName) { return ExtensionIn(fileName, {".AVIF"}); }
+bool IsWebp(const std::string& fileName) { return ExtensionIn(fileName, {".WEBP"}); }
 bool IsSupportedPicture(const std::string& fileName) {
-  return ExtensionIn(fileName, {".JPG", ".JPEG", ".JPE", ".JFIF", ".BMP", ".GIF", ".PNG"});
+  return ExtensionIn(fileName, {".JPG", ".JPEG", ".JPE", ".JFIF", ".BMP", ".GIF", ".PNG", ".HEIC",
+                                ".HEIF", ".AVIF", ".WEBP"});
 }
 
 namespace {
@@ -97,6 +102,14 @@ void LoadIco(const std::string& fileName, Bitmap& bitmap, std::string& error) {
   error = DecodeFile(fileName, DecodeIco, bitmap);
 }
 
+void LoadHeif(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeHeif, bitmap);
+}
+
+void LoadWebp(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  error = DecodeFile(fileName, DecodeWebp, bitmap);
+}
+
 void LoadEmf(const std::string& fileName, Bitmap&, std::string& error) {
   error = "Metafile pictures cannot be shown here: " + fileName;
 }
@@ -116,6 +129,10 @@ void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error
     LoadIco(fileName, bitmap, error);
   } else if (IsEmf(fileName)) {
     LoadEmf(fileName, bitmap, error);
+  } else if (IsHeif(fileName) || IsAvif(fileName)) {
+    LoadHeif(fileName, bitmap, error);
+  } else if (IsWebp(fileName)) {
+    LoadWebp(fileName, bitmap, error);
   } else {
     error = "Unsupported graphic format";
   }
@@ -149,10 +166,27 @@ void PngToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error)
   ConvertToJpeg(fileName, DecodePng, "Png", jpeg, error);
 }
 
-void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+namespace {
+
+void DecodeToJpeg(const std::string& fileName, Decoder decode, JpegImage& jpeg,
+                  std::string& error) {
   Bitmap picture;
-  error = DecodeFile(fileName, DecodeBmpChecked, picture);
+  error = DecodeFile(fileName, decode, picture);
   if (error.empty()) jpeg.Assign(std::move(picture));
+}
+
+}  // namespace
+
+void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  DecodeToJpeg(fileName, DecodeBmpChecked, jpeg, error);
+}
+
+void HeifToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  DecodeToJpeg(fileName, DecodeHeif, jpeg, error);
+}
+
+void WebpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  DecodeToJpeg(fileName, DecodeWebp, jpeg, error);
 }
 
 void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
@@ -169,7 +203,53 @@ void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error
     PngToJpeg(fileName, jpeg, error);
   } else if (IsBmp(fileName)) {
     BmpToJpeg(fileName, jpeg, error);
+  } else if (IsHeif(fileName) || IsAvif(fileName)) {
+    HeifToJpeg(fileName, jpeg, error);
+  } else if (IsWebp(fileName)) {
+    WebpToJpeg(fileName, jpeg, error);
   } else {
     error = "Unsupported graphic format";
+  }
+}
+
+std::string LoadPicture(const std::string& fileName, Bitmap& bitmap, std::string& iccProfile,
+                        int& orientation) {
+  try {
+    std::string bytes;
+    std::string error = ReadPictureFile(fileName, bytes);
+    if (!error.empty()) return error;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    Bitmap picture;
+    std::string profile;
+    int turn = 1;
+    if (IsJpeg(fileName)) {
+      error = DecodeJpeg(data, bytes.size(), picture);
+      if (error.empty()) {
+        profile = ReadJpegProfile(data, bytes.size());
+        turn = ReadExifOrientation(data, bytes.size());
+      }
+    } else if (IsPng(fileName)) {
+      error = DecodePng(data, bytes.size(), picture);
+      if (error.empty()) profile = ReadPngProfile(data, bytes.size());
+    } else if (IsHeif(fileName) || IsAvif(fileName)) {
+      error = DecodeHeif(data, bytes.size(), picture, &profile);
+    } else if (IsWebp(fileName)) {
+      error = DecodeWebp(data, bytes.size(), picture, &profile);
+    } else if (IsBmp(fileName)) {
+      error = DecodeBmpChecked(data, bytes.size(), picture);
+    } else if (IsGif(fileName)) {
+      error = DecodeGif(data, bytes.size(), picture);
+    } else if (IsIco(fileName)) {
+      error = DecodeIco(data, bytes.size(), picture);
+    } else {
+      error = "Unsupported graphic format";
+    }
+    if (!error.empty()) return error;
+    bitmap = std::move(picture);
+    iccProfile = std::move(profile);
+    orientation = turn;
+    return {};
+  } catch (const std::exception& e) {
+    return e.what();
   }
 }

@@ -1,6 +1,6 @@
 // The image loader: tells pictures by their file names, loads a picture of any
 // supported format into a Bitmap, and loads a picture as a JpegImage
-// (converting GIF, PNG and BMP on the way). Failures come back as an error
+// (converting GIF, PNG, BMP, HEIF, AVIF and WebP on the way). Failures come back as an error
 // text (empty means success) unless a function says it throws. All functions
 // may be called from any thread; they share no state.
 #pragma once
@@ -23,15 +23,19 @@ bool IsGif(const std::string& fileName);
 bool IsPng(const std::string& fileName);
 bool IsIco(const std::string& fileName);
 bool IsEmf(const std::string& fileName);
-// The pictures that get thumbnails and JPEG delivery: JPEG, BMP, GIF and PNG.
+bool IsHeif(const std::string& fileName);  // .heic .heif
+bool IsAvif(const std::string& fileName);
+bool IsWebp(const std::string& fileName);
+// The pictures that get thumbnails and JPEG delivery: JPEG, BMP, GIF, PNG,
+// HEIF, AVIF and WebP.
 bool IsSupportedPicture(const std::string& fileName);
 
 // Load operations. The caller owns bitmap and jpeg. Missing files (anything
 // but a regular file) give "File does not exist: " and the name as passed;
 // names no test accepts give "Unsupported graphic format".
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error);
-// Fills jpeg from the file: a JPEG keeps its bytes unchanged; GIF, PNG and BMP
-// are decoded and compressed when saved. Throws for a JPEG that cannot be
+// Fills jpeg from the file: a JPEG keeps its bytes unchanged; GIF, PNG, BMP,
+// HEIF, AVIF and WebP are decoded and compressed when saved. Throws for a JPEG that cannot be
 // read or parsed, and for a GIF or PNG that cannot be decoded (error then
 // reads "Cannot convert GIF to JPEG: " or "Cannot convert Png to JPEG: " and
 // the name).
@@ -44,11 +48,23 @@ void LoadBmp(const std::string& fileName, Bitmap& bitmap, std::string& error);
 void LoadGif(const std::string& fileName, Bitmap& bitmap, std::string& error);
 void LoadPng(const std::string& fileName, Bitmap& bitmap, std::string& error);
 void LoadIco(const std::string& fileName, Bitmap& bitmap, std::string& error);
+void LoadHeif(const std::string& fileName, Bitmap& bitmap, std::string& error);  // HEIF and AVIF
+void LoadWebp(const std::string& fileName, Bitmap& bitmap, std::string& error);
 // Metafiles cannot be rendered here: always fails with an error text.
 void LoadEmf(const std::string& fileName, Bitmap& bitmap, std::string& error);
 void GifToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
 void PngToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
 void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// HEIF, AVIF and WebP as BmpToJpeg: failures come back as text, never thrown.
+void HeifToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+void WebpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+
+// Any picture LoadGraphic reads, decoded from one read of the file, with its
+// embedded colour profile (ICC bytes; empty when it has none or it cannot be
+// taken out) and its EXIF orientation (JPEG only; 1 otherwise). Error text as
+// LoadGraphic's; bitmap and the outputs are unchanged on failure.
+std::string LoadPicture(const std::string& fileName, Bitmap& bitmap, std::string& iccProfile,
+                        int& orientation);
 
 // Decoders of pictures held in memory (DecodeJpeg is in JpegImage.h). Each
 // returns the error text, empty on success, and leaves bitmap unchanged on
@@ -61,3 +77,13 @@ std::string DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
 std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeIco(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+// HEIF (HEIC and AVIF): the primary image, 24-bit, turned and cropped as the
+// file says; alpha dropped. WebP: 24-bit, or 32-bit with its alpha; an
+// animation's first frame on its canvas. iccProfile (when given) receives the
+// embedded colour profile, empty when there is none.
+std::string DecodeHeif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+std::string DecodeHeif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+                       std::string* iccProfile);
+std::string DecodeWebp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+std::string DecodeWebp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap,
+                       std::string* iccProfile);
