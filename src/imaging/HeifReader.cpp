@@ -10,8 +10,8 @@
 
 #include <cstring>
 #include <memory>
-#include <string>
 #include <mutex>
+#include <string>
 
 namespace {
 

@@ -98,6 +98,13 @@ THttpResponse TServerActions::HandleRequest(const std::string& uri,
                                             bool* made) {
   THttpResponse response;
   bool done = false;
+  // Addresses under the dot-named prefix are matched on the request as sent.
+  static constexpr std::string_view kPreviewPrefix = "/.mirelo/preview/";
+  if (uri.starts_with(kPreviewPrefix)) {
+    done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response);
+    if (made) *made = done;
+    return response;
+  }
   const std::string p = uri == "/" ? std::string() : DecodeRequestPath(uri);
   const std::string f = JoinFolder(RootFolder, p);
 

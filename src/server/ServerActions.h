@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TCacheObj;
@@ -45,6 +46,9 @@ class TServerActions {
   bool BuildSearchPage(const std::string& searchText, const std::string& rel,
                        THttpResponse& response);
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
+  // The preview of the picture at a share path given as after
+  // /.mirelo/preview/ (each segment percent-encoded); 404 when there is none.
+  bool SendPreview(std::string_view encodedPath, THttpResponse& response);
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
@@ -76,6 +80,13 @@ void ListFolder(const std::string& folder, std::vector<TFolderEntry>& files,
 // Looks at entry.name in folder (ending with "/") again, as ListFolder does,
 // and fills in the rest of entry; false when it is gone.
 bool StatFolderEntry(const std::string& folder, TFolderEntry& entry);
+
+// The share-relative path that a path of percent-encoded segments joined by
+// "/" names (anything from the first "?" on is left out), or empty when it
+// names nothing inside the share: an empty or malformed segment, one that
+// decodes to "/", a zero byte, or a name beginning with "." (which covers
+// "." and ".."; hidden names are never listed).
+std::string DecodeSharePath(std::string_view encoded);
 
 // Whether name ends in one of the picture extensions the loader reads.
 bool IsPictureName(const std::string& name);
