@@ -108,7 +108,8 @@ std::string ReadPngProfile(const std::uint8_t* data, std::size_t size) {
     if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) return {};
     if (std::memcmp(type, "iCCP", 4) == 0) {
       // name (1 to 79 bytes), a zero byte, compression method 0, zlib data
-      const auto* end = static_cast<const std::uint8_t*>(std::memchr(body, 0, std::min<std::size_t>(length, 80)));
+      const auto* end =
+          static_cast<const std::uint8_t*>(std::memchr(body, 0, std::min<std::size_t>(length, 80)));
       if (!end || end == body) return {};
       const std::size_t nameSize = static_cast<std::size_t>(end - body);
       if (nameSize + 2 > length || body[nameSize + 1] != 0) return {};
@@ -139,7 +140,8 @@ bool ConvertToSrgb(Bitmap& bitmap, const std::string& iccProfile) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   for (int y = 0; y < picture.Height(); ++y) {
     std::memcpy(row.data(), picture.Row(y), row.size());
-    cmsDoTransform(transform.get(), row.data(), picture.Row(y), static_cast<cmsUInt32Number>(width));
+    cmsDoTransform(transform.get(), row.data(), picture.Row(y),
+                   static_cast<cmsUInt32Number>(width));
   }
   bitmap = std::move(picture);
   return true;

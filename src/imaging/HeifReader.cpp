@@ -8,6 +8,7 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -35,13 +36,27 @@ struct OptionsDeleter {
   void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
 };
 
+// libaom decodes AV1 when present: dav1d, libheif's first choice, keeps a
+// few bytes for good after some damaged files. Null: libheif chooses.
+const char* AvifDecoder() {
+  static const char* const id = []() -> const char* {
+    const heif_decoder_descriptor* found[8];
+    const int n = heif_get_decoder_descriptors(heif_compression_AV1, found, 8);
+    for (int i = 0; i < n; ++i) {
+      const char* name = heif_decoder_descriptor_get_id_name(found[i]);
+      if (name && std::strcmp(name, "aom") == 0) return "aom";
+    }
+    return nullptr;
+  }();
+  return id;
+}
+
 std::string HeifError(const heif_error& error) {
   return std::string("HEIF error: ") + (error.message ? error.message : "unknown");
 }
 
 std::string TooLarge(long long width, long long height) {
-  return "Picture too large: " + std::to_string(width) + " x " + std::to_string(height) +
-         " pixels";
+  return "Picture too large: " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
 }
 
 }  // namespace
@@ -73,8 +88,8 @@ std::string DecodeHeif(const std::uint8_t* data, std::size_t size, Bitmap& bitma
   std::string profile;
   const heif_color_profile_type profileType =
       heif_image_handle_get_color_profile_type(handle.get());
-  if (iccProfile &&
-      (profileType == heif_color_profile_type_prof || profileType == heif_color_profile_type_rICC)) {
+  if (iccProfile && (profileType == heif_color_profile_type_prof ||
+                     profileType == heif_color_profile_type_rICC)) {
     const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
     if (profileSize > 0 && profileSize <= kMaxColourProfileBytes) {
       profile.resize(profileSize);
@@ -85,9 +100,17 @@ std::string DecodeHeif(const std::uint8_t* data, std::size_t size, Bitmap& bitma
     }
   }
 
+  // No image made on the way (a coded picture, a tile, a grid's canvas) may
+  // be much larger than the picture declared: a few bytes of grid could
+  // otherwise ask for a canvas of a hundred megapixels behind a small one.
+  heif_context_set_maximum_image_size_limit(
+      context.get(),
+      std::min(kMaxPictureSide, std::max(declaredWidth, declaredHeight) + kMaxHeifOverhang));
+
   std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
   if (!options) return "HEIF decoder cannot start";
   options->convert_hdr_to_8bit = 1;
+  options->decoder_id = AvifDecoder();
   heif_image* rawImage = nullptr;
   error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
                             heif_chroma_interleaved_RGB, options.get());
@@ -104,8 +127,8 @@ std::string DecodeHeif(const std::uint8_t* data, std::size_t size, Bitmap& bitma
     return "HEIF error: unexpected pixel layout";
   }
   int stride = 0;
-  const std::uint8_t* rgb = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved,
-                                                          &stride);
+  const std::uint8_t* rgb =
+      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
   if (!rgb || stride < width * 3) return "HEIF error: no pixels";
 
   Bitmap out;

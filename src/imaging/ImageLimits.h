@@ -22,6 +22,9 @@ constexpr int kMaxIconImages = 256;
 // Longest side of one icon image. Icon directories name at most 256; a few
 // bytes of RLE data could otherwise make an "icon" of a hundred megapixels.
 constexpr int kMaxIconSide = 1024;
+// How much larger than its declared size an image made while decoding a HEIF
+// file (a coded picture with its padding, a tile) may be, per side.
+constexpr int kMaxHeifOverhang = 1024;
 // Largest embedded colour profile taken from a picture; a larger one is ignored.
 constexpr std::size_t kMaxColourProfileBytes = std::size_t{4} << 20;
 

@@ -45,7 +45,8 @@ std::string DecodeFirstFrame(const WebPData& webp, Bitmap& out) {
   std::unique_ptr<WebPAnimDecoder, AnimDeleter> decoder(WebPAnimDecoderNew(&webp, &options));
   if (!decoder) return "WebP error: the animation cannot be read";
   WebPAnimInfo info;
-  if (!WebPAnimDecoderGetInfo(decoder.get(), &info)) return "WebP error: the animation cannot be read";
+  if (!WebPAnimDecoderGetInfo(decoder.get(), &info))
+    return "WebP error: the animation cannot be read";
   if (!PictureSizeAllowed(info.canvas_width, info.canvas_height)) {
     return "Picture too large: " + std::to_string(info.canvas_width) + " x " +
            std::to_string(info.canvas_height) + " pixels";
@@ -89,9 +90,8 @@ std::string DecodeWebp(const std::uint8_t* data, std::size_t size, Bitmap& bitma
                           alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
     const std::size_t bytes = out.Stride() * static_cast<std::size_t>(out.Height());
     const int stride = static_cast<int>(out.Stride());
-    const std::uint8_t* done =
-        alpha ? WebPDecodeBGRAInto(data, size, out.Pixels(), bytes, stride)
-              : WebPDecodeBGRInto(data, size, out.Pixels(), bytes, stride);
+    const std::uint8_t* done = alpha ? WebPDecodeBGRAInto(data, size, out.Pixels(), bytes, stride)
+                                     : WebPDecodeBGRInto(data, size, out.Pixels(), bytes, stride);
     if (!done) return "WebP error: the picture cannot be decoded";
   }
   if (iccProfile) *iccProfile = ReadProfile(webp);

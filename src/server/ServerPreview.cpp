@@ -48,8 +48,8 @@ std::string DecodeSharePath(std::string_view encoded) {
     } catch (const std::runtime_error&) {
       return {};
     }
-    if (name.empty() || name.front() == '.' || name.find_first_of(std::string_view("/\0", 2)) !=
-                                                   std::string::npos) {
+    if (name.empty() || name.front() == '.' ||
+        name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
       return {};
     }
     if (!path.empty()) path.push_back('/');

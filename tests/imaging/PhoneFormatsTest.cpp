@@ -181,9 +181,21 @@ TEST(PhoneFormats, BombsAndTruncations) {
     EXPECT_TRUE(bmp.Empty());
   }
 
-  const std::pair<const char*, Decoder> goods[] = {
-      {"quad.heic", DecodeHeif}, {"quad.avif", DecodeHeif}, {"quad.webp", DecodeWebp},
-      {"anim.webp", DecodeWebp}, {"alpha.webp", DecodeWebp}};
+  // A grid whose canvas is far larger than the picture it declares is
+  // refused before the canvas is made; a damaged AV1 stream is an error.
+  for (const char* name : {"grid-bomb.heic", "damaged.avif"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = Fixture(name);
+    Bitmap bmp;
+    EXPECT_NE("", DecodeHeif(Data(bytes), bytes.size(), bmp));
+    EXPECT_TRUE(bmp.Empty());
+  }
+
+  const std::pair<const char*, Decoder> goods[] = {{"quad.heic", DecodeHeif},
+                                                   {"quad.avif", DecodeHeif},
+                                                   {"quad.webp", DecodeWebp},
+                                                   {"anim.webp", DecodeWebp},
+                                                   {"alpha.webp", DecodeWebp}};
   for (const auto& [name, decode] : goods) {
     SCOPED_TRACE(name);
     const std::string bytes = Fixture(name);
@@ -266,8 +278,8 @@ TEST(ColourProfiles, ConversionToSrgb) {
   ExpectColour(converted, 3, 1, 0x0000FF, 8);
 
   // Nothing to convert with: the picture stays as it was.
-  for (const std::string& profile : {std::string(), std::string("not a profile"),
-                                     Fixture("swapped.icc").substr(0, 200)}) {
+  for (const std::string& profile :
+       {std::string(), std::string("not a profile"), Fixture("swapped.icc").substr(0, 200)}) {
     Bitmap same = red;
     EXPECT_FALSE(ConvertToSrgb(same, profile));
     EXPECT_EQ(0xFF0000u, same.PixelRgb(3, 1));

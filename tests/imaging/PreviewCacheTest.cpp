@@ -5,8 +5,8 @@
 #include "imaging/JpegImage.h"
 #include "imaging/LoaderFixtures.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -57,8 +57,8 @@ Bitmap Decoded(const std::string& path) {
 
 bool Near(std::uint32_t got, std::uint32_t want, int tolerance) {
   for (int shift : {16, 8, 0}) {
-    if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) >
-        tolerance) {
+    if (std::abs(static_cast<int>((got >> shift) & 0xFF) -
+                 static_cast<int>((want >> shift) & 0xFF)) > tolerance) {
       return false;
     }
   }
@@ -120,8 +120,8 @@ TEST(PreviewCache, TurnedUprightScaledAndConvertedToSrgb) {
   EXPECT_TRUE(Near(upright.PixelRgb(10, 5), 0xFF0000, 40));
   EXPECT_TRUE(Near(upright.PixelRgb(10, 34), 0x0000FF, 40));
 
-  const std::string large =
-      temp.Write("large.jpg", MakeJpeg(3200, 1000, 3, Halves(3200, 1000, 1600, 0x00FF00, 0xFFFFFF)));
+  const std::string large = temp.Write(
+      "large.jpg", MakeJpeg(3200, 1000, 3, Halves(3200, 1000, 1600, 0x00FF00, 0xFFFFFF)));
   const Bitmap scaled = Decoded(cache.GetPreview(large));
   EXPECT_EQ(1600, scaled.Width());
   EXPECT_EQ(500, scaled.Height());
@@ -154,7 +154,8 @@ TEST(PreviewCache, TurnedUprightScaledAndConvertedToSrgb) {
 TEST(PreviewCache, StalePreviewsAreMadeAgain) {
   TempFolder temp;
   TPreviewCache cache(temp.Slash() + "previews/");
-  const std::string path = temp.Write("photo.jpg", MakeJpeg(16, 16, 3, Halves(16, 16, 16, 0xFF0000, 0)));
+  const std::string path =
+      temp.Write("photo.jpg", MakeJpeg(16, 16, 3, Halves(16, 16, 16, 0xFF0000, 0)));
   SetTime(path, 1'700'000'000, 5);
   const std::string preview = cache.GetPreview(path);
   ASSERT_EQ(temp.Slash() + "previews/" + TPreviewCache::PreviewName(path), preview);
@@ -208,10 +209,11 @@ TEST(PreviewCache, NothingForWhatIsNoPicture) {
       temp.Write("notes.txt", "text"),
       temp.Write("broken.heic", "not a picture"),
       temp.Write("picture.ico", Fixture("quad.webp")),  // a picture, but not one that is shown
-      temp.Write("bomb.webp", [] {
-        std::string b = Fixture("quad.webp");
-        return b.replace(26, 4, std::string("\xFF\x3F\xFF\x3F", 4));
-      }()),
+      temp.Write("bomb.webp",
+                 [] {
+                   std::string b = Fixture("quad.webp");
+                   return b.replace(26, 4, std::string("\xFF\x3F\xFF\x3F", 4));
+                 }()),
   };
   for (const auto& path : cases) {
     SCOPED_TRACE(path);
