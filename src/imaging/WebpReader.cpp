@@ -16,9 +16,6 @@ namespace {
 struct DemuxDeleter {
   void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
 };
-struct AnimDeleter {
-  void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
-};
 
 // The ICCP chunk of an extended file; empty when there is none.
 std::string ReadProfile(const WebPData& webp) {
@@ -36,32 +33,39 @@ std::string ReadProfile(const WebPData& webp) {
   return profile;
 }
 
-// The first frame of an animation, as BGRA on its canvas.
+// The first frame of an animation, as BGRA on its canvas: decoded straight
+// into its place on a transparent canvas (the first frame has nothing below
+// it to blend with), so the canvas is the only picture held.
 std::string DecodeFirstFrame(const WebPData& webp, Bitmap& out) {
-  WebPAnimDecoderOptions options;
-  if (!WebPAnimDecoderOptionsInit(&options)) return "WebP decoder cannot start";
-  options.color_mode = MODE_BGRA;
-  options.use_threads = 0;
-  std::unique_ptr<WebPAnimDecoder, AnimDeleter> decoder(WebPAnimDecoderNew(&webp, &options));
-  if (!decoder) return "WebP error: the animation cannot be read";
-  WebPAnimInfo info;
-  if (!WebPAnimDecoderGetInfo(decoder.get(), &info))
-    return "WebP error: the animation cannot be read";
-  if (!PictureSizeAllowed(info.canvas_width, info.canvas_height)) {
-    return "Picture too large: " + std::to_string(info.canvas_width) + " x " +
-           std::to_string(info.canvas_height) + " pixels";
+  std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&webp));
+  if (!demux) return "WebP error: the animation cannot be read";
+  const std::uint32_t width = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH);
+  const std::uint32_t height = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT);
+  if (!PictureSizeAllowed(width, height)) {
+    return "Picture too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels";
   }
-  std::uint8_t* canvas = nullptr;
-  int timestamp = 0;
-  if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || !canvas) {
-    return "WebP error: the first frame cannot be decoded";
+  WebPIterator frame;
+  if (!WebPDemuxGetFrame(demux.get(), 1, &frame)) return "WebP error: the animation has no frame";
+  const int x = frame.x_offset, y = frame.y_offset, w = frame.width, h = frame.height;
+  std::string error;
+  if (x < 0 || y < 0 || w < 1 || h < 1 || static_cast<std::uint32_t>(x + w) > width ||
+      static_cast<std::uint32_t>(y + h) > height) {
+    error = "WebP error: the first frame lies outside the canvas";
+  } else {
+    out.ResetForOverwrite(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgra32);
+    std::memset(out.Pixels(), 0, out.Stride() * height);
+    std::uint8_t* corner = out.Row(y) + static_cast<std::size_t>(x) * 4;
+    // The frame's rows end where the canvas's last row ends.
+    const std::size_t room =
+        out.Stride() * static_cast<std::size_t>(h - 1) + static_cast<std::size_t>(w) * 4;
+    if (!WebPDecodeBGRAInto(frame.fragment.bytes, frame.fragment.size, corner, room,
+                            static_cast<int>(out.Stride()))) {
+      error = "WebP error: the first frame cannot be decoded";
+    }
   }
-  const int width = static_cast<int>(info.canvas_width);
-  const int height = static_cast<int>(info.canvas_height);
-  out.ResetForOverwrite(width, height, PixelFormat::Bgra32);
-  const std::size_t row = static_cast<std::size_t>(width) * 4;
-  for (int y = 0; y < height; ++y) std::memcpy(out.Row(y), canvas + row * y, row);
-  return {};
+  WebPDemuxReleaseIterator(&frame);
+  return error;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -111,6 +112,19 @@ TEST(PhoneFormats, WebpAlphaIsKeptAndAnimationsGiveTheirFirstFrame) {
   EXPECT_EQ(48, frame.Width());
   EXPECT_EQ(32, frame.Height());
   ExpectColour(frame, 24, 16, 0xFF0000, 24);
+
+  // A first frame of 16 x 16 red at (8, 8) on a 32 x 32 canvas: transparent around it.
+  const std::string offset = Fixture("offset.webp");
+  ASSERT_EQ("", DecodeWebp(Data(offset), offset.size(), frame));
+  ASSERT_EQ(32, frame.Width());
+  ASSERT_EQ(32, frame.Height());
+  for (const auto& [x, y, inside] :
+       {std::tuple{7, 7, false}, std::tuple{8, 8, true}, std::tuple{23, 23, true},
+        std::tuple{24, 12, false}, std::tuple{12, 24, false}}) {
+    SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(inside ? 0xFF0000u : 0u, frame.PixelRgb(x, y));
+    EXPECT_EQ(inside ? 255 : 0, frame.Row(y)[x * 4 + 3]);
+  }
 }
 
 TEST(PhoneFormats, LoadGraphicLoadAsJpegAndThumbnails) {
