@@ -205,11 +205,9 @@ TEST(PhoneFormats, BombsAndTruncations) {
     EXPECT_TRUE(bmp.Empty());
   }
 
-  const std::pair<const char*, Decoder> goods[] = {{"quad.heic", DecodeHeif},
-                                                   {"quad.avif", DecodeHeif},
-                                                   {"quad.webp", DecodeWebp},
-                                                   {"anim.webp", DecodeWebp},
-                                                   {"alpha.webp", DecodeWebp}};
+  const std::pair<const char*, Decoder> goods[] = {
+      {"quad.heic", DecodeHeif}, {"quad.avif", DecodeHeif},  {"quad.webp", DecodeWebp},
+      {"anim.webp", DecodeWebp}, {"alpha.webp", DecodeWebp}, {"offset.webp", DecodeWebp}};
   for (const auto& [name, decode] : goods) {
     SCOPED_TRACE(name);
     const std::string bytes = Fixture(name);
