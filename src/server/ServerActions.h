@@ -5,6 +5,7 @@
 
 #include "base/UniqueFd.h"
 #include "server/HttpResponse.h"
+#include "server/PageStyle.h"
 
 #include <cstdint>
 #include <ctime>
@@ -27,6 +28,9 @@ class TServerActions {
   TCacheObj* Cache = nullptr;
   // Listings shared by all connections; none: every listing reads its folder.
   std::shared_ptr<TFolderCache> Listings;
+  // Classic: the table pages; Gallery: the gallery pages and the /.mirelo/
+  // routes (GalleryRoutes.cpp).
+  TPageStyle PageStyle = TPageStyle::Classic;
 
   // The response to a request for uri: a page, a picture or a file. Of the
   // request's header lines (up to the first empty line) only Range is read,
@@ -45,6 +49,18 @@ class TServerActions {
   bool BuildSearchPage(const std::string& searchText, const std::string& rel,
                        THttpResponse& response);
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
+
+  // The gallery style: its router, pages and the routes under /.mirelo/.
+  THttpResponse HandleGalleryRequest(const std::string& uri,
+                                     const std::vector<std::string>& requestHeaders, bool& made);
+  THttpResponse GalleryRoute(const std::string& uri, const std::vector<std::string>& requestHeaders,
+                             bool& made);
+  THttpResponse GalleryFolderPage(const std::string& rel);
+  THttpResponse GallerySearchPage(const std::string& searchText, const std::string& rel);
+  THttpResponse GalleryView(const std::string& encodedPath,
+                            const std::vector<std::string>& requestHeaders);
+  // Whether name below base is a regular file inside base.
+  static bool HasFile(const std::string& base, const std::string& name);
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
@@ -79,6 +95,12 @@ bool StatFolderEntry(const std::string& folder, TFolderEntry& entry);
 
 // Whether name ends in one of the picture extensions the loader reads.
 bool IsPictureName(const std::string& name);
+
+// The response for an open file of size bytes: the range asked for (206), a
+// range past its end (416, no body) or the whole file. typeLine is the first
+// header line; Content-Length (and Content-Range) follow it.
+THttpResponse FileRangeResponse(UniqueFd file, std::int64_t size, const TByteRange& range,
+                                std::string typeLine);
 
 // Opens path for reading without blocking; returns the handle only when it
 // is a regular file (after links), else none. size receives its length.
