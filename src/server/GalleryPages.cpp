@@ -131,38 +131,36 @@ struct TCard {
   std::string thumb;  // the thumbnail's file name, if any
 };
 
+// One entry: <li> with the kind as its class (d folder, p picture with its
+// thumbnail, i picture without one, v video, a audio, none for the rest) and
+// the size and time for sorting; a link to the folder or the file holding the
+// name and the size and date. The list items are left open, as HTML allows,
+// to keep a page of thousands of entries small.
 void Card(GalleryHtml& page, const TCard& c) {
-  page.Raw("<li data-s=\"")
-      .Number(c.size)
-      .Raw("\" data-t=\"")
-      .Number(static_cast<std::uint64_t>(std::max<std::int64_t>(c.mtime, 0)));
+  const TMediaType media = c.folder ? TMediaType{} : MediaTypeOf(c.rel);
+  std::string_view kind;
   if (c.folder) {
-    page.Raw("\" class=\"d\"><a href=\"/").Html(EncodePathComponents(c.rel)).Raw("\">");
-    page.Raw("<span class=\"t i-d\"></span>");
-  } else {
-    page.Raw("\"><a href=\"/download?").Html(EncodePathComponents(c.rel)).Raw("\"");
-    const TMediaType media = MediaTypeOf(c.rel);
-    if (media.Kind != TMediaKind::None) {
-      page.Raw(" data-v=\"")
-          .Raw(EncodeDotPath(c.rel))
-          .Raw(media.Kind == TMediaKind::Picture ? "\" data-k=\"i\""
-               : media.Kind == TMediaKind::Video ? "\" data-k=\"v\""
-                                                 : "\" data-k=\"a\"");
-    }
-    page.Raw(">");
-    if (!c.thumb.empty()) {
-      page.Raw("<span class=\"t\"><img src=\"/TAMBNEIL/")
-          .Html(c.thumb)
-          .Raw("\" alt=\"\" loading=\"lazy\" decoding=\"async\"></span>");
-    } else {
-      page.Raw(media.Kind == TMediaKind::Video   ? "<span class=\"t i-v\"></span>"
-               : media.Kind == TMediaKind::Audio ? "<span class=\"t i-a\"></span>"
-                                                 : "<span class=\"t i-f\"></span>");
-    }
+    kind = "d";
+  } else if (media.Kind == TMediaKind::Picture) {
+    kind = c.thumb.empty() ? "i" : "p";
+  } else if (media.Kind == TMediaKind::Video) {
+    kind = "v";
+  } else if (media.Kind == TMediaKind::Audio) {
+    kind = "a";
   }
-  page.Raw("<span class=\"n\">").Html(c.shown).Raw("</span><span class=\"m\">");
-  if (!c.folder) page.Html(FormatFileSize(c.size)).Raw(" &middot; ");
-  page.Html(FormatFileTime(c.mtime)).Raw("</span></a></li>\n");
+  page.Raw("<li");
+  if (!kind.empty()) page.Raw(" class=").Raw(kind);
+  if (!c.folder) page.Raw(" data-s=").Number(c.size);
+  page.Raw(" data-t=").Number(static_cast<std::uint64_t>(std::max<std::int64_t>(c.mtime, 0)));
+  page.Raw(c.folder ? "><a href=\"/" : "><a href=\"/download?")
+      .Html(EncodePathComponents(c.rel))
+      .Raw("\">");
+  if (!c.thumb.empty()) {
+    page.Raw("<i><img src=\"/TAMBNEIL/").Html(c.thumb).Raw("\" alt=\"\" loading=\"lazy\"></i>");
+  }
+  page.Raw("<b>").Html(c.shown).Raw("</b><p>");
+  if (!c.folder) page.Html(FormatFileSize(c.size)).Raw(" \xC2\xB7 ");
+  page.Html(FormatFileTime(c.mtime)).Raw("</p></a>\n");
 }
 
 std::string LastSegment(const std::string& rel) {

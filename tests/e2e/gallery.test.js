@@ -190,7 +190,7 @@ async function main() {
     page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
     return { context, page };
   };
-  const names = (page) => page.$$eval('#entries .n', (ns) => ns.map((n) => n.textContent));
+  const names = (page) => page.$$eval('#entries b', (ns) => ns.map((n) => n.textContent));
   const crumbs = (page) => page.$$eval('.crumbs a', (as) => as.map((a) => a.textContent));
   const viewerName = (page) => page.textContent('.viewer .vname');
   const shownPicture = (page, name) => page.waitForFunction((n) => {
@@ -411,7 +411,7 @@ async function main() {
                                              deviceScaleFactor: 2, colorScheme: scheme });
       await page.goto(server.base + 'Holiday+Photos/', { waitUntil: 'load' });
       assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 390));
-      const fontSize = await page.$eval('#entries .n', (n) => parseFloat(getComputedStyle(n).fontSize));
+      const fontSize = await page.$eval('#entries b', (n) => parseFloat(getComputedStyle(n).fontSize));
       assert.ok(fontSize >= 14, `names are ${fontSize}px`);
       await page.screenshot({ path: path.join(artifacts, `gallery-phone-${scheme}.png`) });
       await page.tap('a:has-text("beach.jpg")');

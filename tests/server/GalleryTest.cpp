@@ -88,16 +88,18 @@ TEST_F(Gallery, TheFolderPageListsFoldersFirstWithItsLinks) {
   // Folders, then files by name; media open in the viewer, everything else
   // is a plain download.
   const size_t folder = top.body.find("<a href=\"/Holiday+Photos/\">");
-  const size_t song = top.body.find(
-      "<a href=\"/download?a%2Bb+song.mp3\" data-v=\"a%2Bb%20song.mp3\" data-k=\"a\">");
-  const size_t clip =
-      top.body.find("<a href=\"/download?clip.mp4\" data-v=\"clip.mp4\" data-k=\"v\">");
-  const size_t page = top.body.find("<a href=\"/download?page.html\">");
+  const size_t song = top.body.find("<li class=a data-s=8 data-t=");
+  const size_t clip = top.body.find("<li class=v data-s=16 data-t=");
+  const size_t page = top.body.find("<li data-s=25 data-t=");
   EXPECT_NE(std::string::npos, folder);
   EXPECT_LT(folder, song);
   EXPECT_LT(song, clip);
   EXPECT_LT(clip, page);
-  EXPECT_NE(std::string::npos, top.body.find("<a href=\"/download?drawing.svg\">"));
+  EXPECT_EQ(top.body.find("<a href=\"/download?a%2Bb+song.mp3\"><b>a+b song.mp3</b><p>8 Byte "),
+            top.body.find("<a", song));
+  EXPECT_EQ(top.body.find("<a href=\"/download?page.html\"><b>page.html</b>"),
+            top.body.find("<a", page));
+  EXPECT_NE(std::string::npos, top.body.find("<li data-s=22 data-t="));  // drawing.svg
   EXPECT_NE(std::string::npos, top.body.find("href=\"/.mirelo/zip/\""));
   EXPECT_NE(std::string::npos, top.body.find("action=\"/.mirelo/upload/\""));
 
@@ -111,9 +113,10 @@ TEST_F(Gallery, TheFolderPageListsFoldersFirstWithItsLinks) {
   EXPECT_NE(std::string::npos, inside.body.find("<title>Holiday Photos - Mirelo File Share"));
   EXPECT_NE(std::string::npos, inside.body.find("<a href=\"/Holiday+Photos/Day+2/\">"));
   EXPECT_NE(std::string::npos,
-            inside.body.find("<a href=\"/download?Holiday+Photos/beach.jpg\" "
-                             "data-v=\"Holiday%20Photos/beach.jpg\" data-k=\"i\"><span "
-                             "class=\"t\"><img src=\"/TAMBNEIL/"));
+            inside.body.find("<a href=\"/download?Holiday+Photos/beach.jpg\"><i><img "
+                             "src=\"/TAMBNEIL/"));
+  EXPECT_NE(std::string::npos,
+            inside.body.find("<li class=p data-s=" + std::to_string(jpeg_.size())));
   EXPECT_NE(std::string::npos, inside.body.find("loading=\"lazy\""));
   EXPECT_NE(std::string::npos, inside.body.find("href=\"/.mirelo/zip/Holiday%20Photos/\""));
   EXPECT_NE(std::string::npos, inside.body.find("name=\"path\" value=\"Holiday Photos/\""));
@@ -259,11 +262,10 @@ TEST_F(Gallery, SearchShowsItsResultsInTheGrid) {
   EXPECT_TRUE(HasPolicyHeaders(r));
   ExpectNoActiveMarkup(r.body);
   EXPECT_NE(std::string::npos, r.body.find("1 file found"));
-  EXPECT_NE(std::string::npos,
-            r.body.find("<a href=\"/download?Holiday+Photos/beach.jpg\" "
-                        "data-v=\"Holiday%20Photos/beach.jpg\" data-k=\"i\"><span "
-                        "class=\"t\"><img src=\"/TAMBNEIL/"));
-  EXPECT_NE(std::string::npos, r.body.find("<span class=\"n\">Holiday Photos/beach.jpg</span>"));
+  EXPECT_NE(std::string::npos, r.body.find("<li class=p data-s=" + std::to_string(jpeg_.size())));
+  EXPECT_NE(std::string::npos, r.body.find("<a href=\"/download?Holiday+Photos/beach.jpg\"><i><img "
+                                           "src=\"/TAMBNEIL/"));
+  EXPECT_NE(std::string::npos, r.body.find("<b>Holiday Photos/beach.jpg</b>"));
   EXPECT_NE(std::string::npos,
             r.body.find("name=\"searchtext\" placeholder=\"Search\" value=\"BEACH\""));
   // From a sub-folder: only what lies below it.
@@ -305,12 +307,16 @@ TEST_F(Gallery, HostileNamesStayTextInBothStyles) {
   EXPECT_NE(
       std::string::npos,
       inside.body.find("<h1>x&#39;+alert(1)+&#39;&quot;&gt;&lt;svg onload=alert(2)&gt;</h1>"));
-  EXPECT_NE(std::string::npos,
-            inside.body.find("<span class=\"n\">in &quot;quoted&quot;.mp4</span>"));
-  // The viewer's address of the video names it exactly.
-  const size_t at = inside.body.find("data-v=\"");
-  ASSERT_NE(std::string::npos, at);
-  const std::string v = inside.body.substr(at + 8, inside.body.find('"', at + 8) - at - 8);
+  EXPECT_NE(std::string::npos, inside.body.find("<b>in &quot;quoted&quot;.mp4</b>"));
+  // The viewer's address of the video, made from the download link as the
+  // script makes it ("+" is a space), names it exactly.
+  const std::string marker = "<li class=v data-s=1 ";
+  const size_t li = inside.body.find(marker);
+  ASSERT_NE(std::string::npos, li);
+  const size_t at = inside.body.find("href=\"/download?", li) + 16;
+  std::string v = inside.body.substr(at, inside.body.find('"', at) - at);
+  for (size_t plus; (plus = v.find('+')) != std::string::npos;) v.replace(plus, 1, "%20");
+  v = std::regex_replace(v, std::regex("&#39;"), "'");
   EXPECT_EQ("v", Get("/.mirelo/view/" + v).download);
 }
 

@@ -12,9 +12,9 @@
     var sortBy = 'name';
     var ascending = true;
     var keyOf = {
-      name: function (li) { return li.querySelector('.n').textContent; },
+      name: function (li) { return li.querySelector('b').textContent; },
       date: function (li) { return Number(li.dataset.t); },
-      size: function (li) { return Number(li.dataset.s); }
+      size: function (li) { return Number(li.dataset.s || 0); }
     };
     var sort = function () {
       var items = Array.prototype.slice.call(list.children);
@@ -63,9 +63,19 @@
     if (text) e.textContent = text;
     return e;
   };
-  var previewOf = function (a) { return '/.mirelo/preview/' + a.dataset.v; };
-  var viewOf = function (a) { return '/.mirelo/view/' + a.dataset.v; };
-  var nameOf = function (a) { return a.querySelector('.n').textContent; };
+  // The file's path as the /.mirelo/ addresses take it, from its download
+  // link ("/download?" and the path, each part encoded, a space as "+").
+  var dotPath = function (a) {
+    return a.getAttribute('href').slice('/download?'.length).replace(/\+/g, '%20');
+  };
+  var kindOf = function (a) {
+    var c = a.parentNode.className;
+    return c === 'p' || c === 'i' ? 'i' : c;
+  };
+  var previewOf = function (a) { return '/.mirelo/preview/' + dotPath(a); };
+  var viewOf = function (a) { return '/.mirelo/view/' + dotPath(a); };
+  var nameOf = function (a) { return a.querySelector('b').textContent; };
+  var shownItems = 'li.p > a, li.i > a, li.v > a, li.a > a';
   // A picture: the screen-sized preview, else the picture itself.
   var loadPicture = function (img, a) {
     img.onerror = function () { img.onerror = null; img.src = viewOf(a); };
@@ -121,7 +131,7 @@
     var media = stage.querySelector('video, audio');
     if (media) media.pause();
     stage.textContent = '';
-    var kind = a.dataset.k, shown;
+    var kind = kindOf(a), shown;
     if (kind === 'i') {
       shown = el('img', { alt: nameOf(a) });
       loadPicture(shown, a);
@@ -136,7 +146,7 @@
     posBox.textContent = (current + 1) + ' of ' + items.length;
     // The next picture is fetched ahead.
     var next = items[(current + 1) % items.length];
-    if (next && next !== a && next.dataset.k === 'i') loadPicture(new Image(), next);
+    if (next && next !== a && kindOf(next) === 'i') loadPicture(new Image(), next);
   };
   var step = function (d) { if (items.length) show(current + d); };
   var slideshow = function (on) {
@@ -156,11 +166,11 @@
   };
   if (list) {
     list.addEventListener('click', function (e) {
-      var a = e.target.closest('a[data-v]');
+      var a = e.target.closest(shownItems);
       if (!a || e.ctrlKey || e.metaKey || e.shiftKey || e.altKey || e.button !== 0) return;
       e.preventDefault();
       if (!viewer) build();
-      items = Array.prototype.slice.call(list.querySelectorAll('a[data-v]'));
+      items = Array.prototype.slice.call(list.querySelectorAll(shownItems));
       opener = a;
       viewer.hidden = false;
       document.body.classList.add('open');
