@@ -269,9 +269,9 @@ async function main() {
       assert.equal(await viewerName(page), 'beach.jpg');
       assert.equal(await page.getAttribute('.viewer .vdl', 'href'), '/download?Holiday+Photos/beach.jpg');
       assert.equal(await page.textContent('.viewer .vpos'), '1 of 3');
-      await page.screenshot({ path: path.join(artifacts, 'gallery-viewer-desktop.png') });
       await page.keyboard.press('ArrowRight');
       await shownPicture(page, 'lake.bmp');
+      await page.screenshot({ path: path.join(artifacts, 'gallery-viewer-desktop.png') });
       await page.click('.viewer .vnext');
       await shownPicture(page, 'ramp.bmp');
       await page.keyboard.press('ArrowRight');
