@@ -164,9 +164,10 @@ async function main() {
   });
   const failures = [];
   const check = async (name, fn) => {
+    const started = Date.now();
     try {
       await fn();
-      console.log(`ok - ${name}`);
+      console.log(`ok - ${name} (${Date.now() - started} ms)`);
     } catch (e) {
       failures.push(name);
       console.log(`not ok - ${name}\n  ${String(e.stack || e).split('\n').join('\n  ')}`);
