@@ -275,6 +275,7 @@ async function main() {
       await page.screenshot({ path: path.join(artifacts, 'gallery-viewer-desktop.png') });
       await page.click('.viewer .vnext');
       await shownPicture(page, 'ramp.bmp');
+      await page.click('.viewer .stage img');  // the keys still work after a click on it
       await page.keyboard.press('ArrowRight');
       await shownPicture(page, 'beach.jpg');
       await page.keyboard.press('ArrowLeft');

@@ -83,7 +83,7 @@
   };
   var build = function () {
     viewer = el('div', { class: 'viewer', role: 'dialog', 'aria-modal': 'true',
-                         'aria-labelledby': 'vname', hidden: '' });
+                         'aria-labelledby': 'vname', tabindex: '-1', hidden: '' });
     stage = el('div', { class: 'stage' });
     var bar = el('div', { class: 'vbar' });
     nameBox = el('span', { class: 'vname', id: 'vname' });
@@ -101,7 +101,9 @@
     next.addEventListener('click', function () { step(1); });
     close.addEventListener('click', hide);
     playButton.addEventListener('click', function () { slideshow(timer === null); });
-    viewer.addEventListener('keydown', function (e) {
+    // Keys reach the viewer wherever the focus is while it is open.
+    document.addEventListener('keydown', function (e) {
+      if (viewer.hidden) return;
       if (e.key === 'ArrowRight') { step(1); e.preventDefault(); }
       else if (e.key === 'ArrowLeft') { step(-1); e.preventDefault(); }
       else if (e.key === 'Escape') { hide(); e.preventDefault(); }
@@ -109,8 +111,9 @@
         // Focus stays inside the viewer while it is open.
         var f = viewer.querySelectorAll('button, a[href], video, audio');
         var first = f[0], last = f[f.length - 1];
-        if (e.shiftKey && document.activeElement === first) { last.focus(); e.preventDefault(); }
-        else if (!e.shiftKey && document.activeElement === last) { first.focus(); e.preventDefault(); }
+        var inside = viewer.contains(document.activeElement) && document.activeElement !== viewer;
+        if (e.shiftKey && (!inside || document.activeElement === first)) { last.focus(); e.preventDefault(); }
+        else if (!e.shiftKey && (!inside || document.activeElement === last)) { first.focus(); e.preventDefault(); }
       }
     });
     var x0 = null, y0 = null;
