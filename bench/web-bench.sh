@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Web figures of the headless server side by side with Debian's nginx,
 # lighttpd and find, all on loopback and bounded in time:
-#   listing of a 1,000-entry folder (200 pictures already in the cache) vs
-#   nginx autoindex; one 20 KB picture vs nginx; a 2 GiB download vs nginx and
+#   listing of a 1,000-entry folder (200 pictures already in the cache), in
+#   the classic and the gallery pages, vs nginx autoindex (and the page sizes); one 20 KB picture vs nginx; a 2 GiB download vs nginx and
 #   lighttpd; a name search over 100,000 files vs find -iname.
 # Usage: bench/web-bench.sh [build folder]   (needs: scripts/install-deps.sh bench)
 # DURATION (seconds per wrk run, default 5), BIG_MIB (default 2048) and ROUNDS
@@ -84,6 +84,17 @@ rm "$data/pic/noise.bmp"
 curl -fs -o /dev/null "$ours/list/"  # makes the 200 thumbnails
 echo "# picture: $(stat -c %s "$data/pic/pic.jpg") bytes"
 
+# The same folder in the gallery pages, with a working folder of its own.
+gport=$(free_port)
+mkdir -p "$tmp/work-gallery"
+MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$data" --port "$gport" \
+  --workdir "$tmp/work-gallery" --internal --no-port-mapping --user mirelo-bench \
+  --pages gallery >"$tmp/gallery.log" 2>&1 &
+pids+=($!)
+gallery=http://127.0.0.1:$gport
+for _ in $(seq 50); do curl -fs -o /dev/null "$gallery/pic/" && break; sleep 0.1; done
+curl -fs -o /dev/null "$gallery/list/"  # makes its 200 thumbnails
+
 # nginx with autoindex and sendfile, two workers.
 nport=$(free_port)
 mkdir -p "$tmp/nginx"
@@ -147,6 +158,18 @@ for c in 16 64; do
   printf '  %2d connections: mirelo %s   nginx autoindex %s\n' "$c" \
     "$(rps "$ours/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
 done
+
+echo "== the same listing in the gallery pages, requests/s (wrk, Connection: close)"
+for c in 16 64; do
+  printf '  %2d connections: mirelo gallery %s   nginx autoindex %s\n' "$c" \
+    "$(rps "$gallery/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
+done
+size_classic=$(curl -fs "$ours/list/" | wc -c)
+size_gallery=$(curl -fs "$gallery/list/" | wc -c)
+size_nginx=$(curl -fs "$nginx_url/list/" | wc -c)
+printf '  page bytes: classic %s   gallery %s   nginx autoindex %s   (gallery / nginx %s)\n' \
+  "$size_classic" "$size_gallery" "$size_nginx" \
+  "$(python3 -c "print(round($size_gallery / $size_nginx, 2))")"
 
 echo "== one 20 KB picture, requests/s"
 for c in 16 64; do

@@ -13,7 +13,7 @@ packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
     clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools
-    desktop-file-utils dpkg-dev man-db groff-base systemd)
+    desktop-file-utils dpkg-dev man-db groff-base systemd ffmpeg)
 fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
@@ -42,6 +42,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if [ "$what" = test ] && [ -f tests/e2e/package.json ] && [ ! -d tests/e2e/node_modules/playwright-core ]; then
+if [ "$what" = test ] && [ -f tests/e2e/package.json ] &&
+  { [ ! -d tests/e2e/node_modules/playwright-core ] || [ ! -d tests/e2e/node_modules/axe-core ]; }; then
   (cd tests/e2e && npm install --no-audit --no-fund --loglevel=error)
 fi

@@ -77,6 +77,7 @@ void TTCPHttpDaemon::Start() {
   settings.Plugins = plugins_;
   settings.TimeoutMs = TimeoutMs;
   settings.AllowUploads = AllowUploads;
+  settings.PageStyle = PageStyle;
   settings.Cache = Cache;
   settings.Listings = listings_;
   settings.Registry = registry_;

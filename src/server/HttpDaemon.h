@@ -34,6 +34,7 @@ class TTCPHttpDaemon {
   std::string SystemFolder;
   TStatusCallback StatusCallback;
   bool AllowUploads = false;
+  TPageStyle PageStyle = TPageStyle::Classic;
   int TimeoutMs = ServerLimits::kDefaultTimeoutMs;
   TCacheObj* Cache = nullptr;
   // Every IPv4 interface by default; tests use "127.0.0.1". An IPv6 address

@@ -124,6 +124,7 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
   Actions.RootFolder = RootFolder;
   Actions.SystemFolder = std::move(settings.SystemFolder);
   Actions.AllowUploads = settings.AllowUploads;
+  Actions.PageStyle = settings.PageStyle;
   Actions.Cache = settings.Cache;
   Actions.Listings = std::move(settings.Listings);
 }

@@ -78,6 +78,7 @@ struct TWorkerSettings {
   std::shared_ptr<const TPluginList> Plugins;  // may be null: no plug-ins
   int TimeoutMs = ServerLimits::kDefaultTimeoutMs;
   bool AllowUploads = false;
+  TPageStyle PageStyle = TPageStyle::Classic;
   TCacheObj* Cache = nullptr;
   std::shared_ptr<TFolderCache> Listings;     // may be null: folders read every time
   std::shared_ptr<TWorkerRegistry> Registry;  // may be null: not counted

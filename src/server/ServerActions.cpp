@@ -93,9 +93,44 @@ bool StatFolderEntry(const std::string& folder, TFolderEntry& entry) {
   return DescribeEntry(AT_FDCWD, (folder + entry.name).c_str(), DT_UNKNOWN, entry);
 }
 
+THttpResponse FileRangeResponse(UniqueFd file, std::int64_t size, const TByteRange& range,
+                                std::string typeLine) {
+  THttpResponse response;
+  if (range.Kind == TByteRange::TKind::Unsatisfiable) {
+    response.Status = 416;
+    response.Kind = THttpResponse::TBody::Bytes;
+    response.Headers.emplace_back("Content-Length: 0");
+    response.Headers.emplace_back("Content-Range: bytes */" + std::to_string(size));
+    return response;
+  }
+  response.Kind = THttpResponse::TBody::File;
+  response.File.File = std::move(file);
+  response.File.Offset = 0;
+  response.File.Length = size;
+  response.Headers.push_back(std::move(typeLine));
+  if (range.Kind == TByteRange::TKind::Part) {
+    response.Status = 206;
+    response.File.Offset = range.First;
+    response.File.Length = range.Length;
+    response.Headers.emplace_back("Content-Length: " + std::to_string(range.Length));
+    response.Headers.emplace_back("Content-Range: bytes " + std::to_string(range.First) + "-" +
+                                  std::to_string(range.First + range.Length - 1) + "/" +
+                                  std::to_string(size));
+  } else {
+    response.Headers.emplace_back("Content-Length: " + std::to_string(size));
+  }
+  return response;
+}
+
 THttpResponse TServerActions::HandleRequest(const std::string& uri,
                                             const std::vector<std::string>& requestHeaders,
                                             bool* made) {
+  if (PageStyle == TPageStyle::Gallery) {
+    bool done = false;
+    THttpResponse response = HandleGalleryRequest(uri, requestHeaders, done);
+    if (made) *made = done;
+    return response;
+  }
   THttpResponse response;
   bool done = false;
   // Addresses under the dot-named prefix are matched on the request as sent.
@@ -174,30 +209,9 @@ THttpResponse TServerActions::OpenDownload(const std::string& base, const std::s
   const std::int64_t total = static_cast<std::int64_t>(size);
   // A found file may be asked for in part; the not-found picture goes whole.
   const TByteRange range = found ? RequestedRange(requestHeaders, total) : TByteRange{};
-  THttpResponse response;
-  if (range.Kind == TByteRange::TKind::Unsatisfiable) {
-    response.Status = 416;
-    response.Kind = THttpResponse::TBody::Bytes;
-    response.Headers.emplace_back("Content-Length: 0");
-    response.Headers.emplace_back("Content-Range: bytes */" + std::to_string(total));
-    return response;
-  }
-  response.Kind = THttpResponse::TBody::File;
-  response.File.File = std::move(fd);
-  response.File.Offset = 0;
-  response.File.Length = total;
-  response.Headers.emplace_back("Content-type: application/force-download");
-  if (range.Kind == TByteRange::TKind::Part) {
-    response.Status = 206;
-    response.File.Offset = range.First;
-    response.File.Length = range.Length;
-    response.Headers.emplace_back("Content-Length: " + std::to_string(range.Length));
-    response.Headers.emplace_back("Content-Range: bytes " + std::to_string(range.First) + "-" +
-                                  std::to_string(range.First + range.Length - 1) + "/" +
-                                  std::to_string(total));
-  } else {
-    response.Headers.emplace_back("Content-Length: " + std::to_string(size));
-  }
+  THttpResponse response =
+      FileRangeResponse(std::move(fd), total, range, "Content-type: application/force-download");
+  if (response.Status == 416) return response;
   response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
                                 HeaderQuoted(shownName) + "\";");
   return response;

@@ -5,6 +5,7 @@
 
 #include "base/UniqueFd.h"
 #include "server/HttpResponse.h"
+#include "server/PageStyle.h"
 
 #include <cstdint>
 #include <ctime>
@@ -28,6 +29,9 @@ class TServerActions {
   TCacheObj* Cache = nullptr;
   // Listings shared by all connections; none: every listing reads its folder.
   std::shared_ptr<TFolderCache> Listings;
+  // Classic: the table pages; Gallery: the gallery pages and the /.mirelo/
+  // routes (GalleryRoutes.cpp).
+  TPageStyle PageStyle = TPageStyle::Classic;
 
   // The response to a request for uri: a page, a picture or a file. Of the
   // request's header lines (up to the first empty line) only Range is read,
@@ -49,6 +53,18 @@ class TServerActions {
   // The preview of the picture at a share path given as after
   // /.mirelo/preview/ (each segment percent-encoded); 404 when there is none.
   bool SendPreview(std::string_view encodedPath, THttpResponse& response);
+
+  // The gallery style: its router, pages and the routes under /.mirelo/.
+  THttpResponse HandleGalleryRequest(const std::string& uri,
+                                     const std::vector<std::string>& requestHeaders, bool& made);
+  THttpResponse GalleryRoute(const std::string& uri, const std::vector<std::string>& requestHeaders,
+                             bool& made);
+  THttpResponse GalleryFolderPage(const std::string& rel);
+  THttpResponse GallerySearchPage(const std::string& searchText, const std::string& rel);
+  THttpResponse GalleryView(const std::string& encodedPath,
+                            const std::vector<std::string>& requestHeaders);
+  // Whether name below base is a regular file inside base.
+  static bool HasFile(const std::string& base, const std::string& name);
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
@@ -90,6 +106,12 @@ std::string DecodeSharePath(std::string_view encoded);
 
 // Whether name ends in one of the picture extensions the loader reads.
 bool IsPictureName(const std::string& name);
+
+// The response for an open file of size bytes: the range asked for (206), a
+// range past its end (416, no body) or the whole file. typeLine is the first
+// header line; Content-Length (and Content-Range) follow it.
+THttpResponse FileRangeResponse(UniqueFd file, std::int64_t size, const TByteRange& range,
+                                std::string typeLine);
 
 // Opens path for reading without blocking; returns the handle only when it
 // is a regular file (after links), else none. size receives its length.

@@ -75,6 +75,8 @@ AppSettings LoadSettings(const std::string& settingsFile, const std::string& sha
   s.UpnpGateway = Read(ini, T::kUpnpGateway, T::kUpnpGateway.Default);
   s.NatPmpGateway = Read(ini, T::kNatPmpGateway, T::kNatPmpGateway.Default);
   s.BindAddress = Read(ini, T::kBindAddress, T::kBindAddress.Default);
+  // An unknown style reads as the default.
+  ParsePageStyle(Read(ini, T::kPageStyle, T::kPageStyle.Default), s.PageStyle);
   return s;
 }
 
@@ -108,5 +110,6 @@ bool SaveSettings(const std::string& settingsFile, const AppSettings& s) {
   WriteChanged(ini, T::kUpnpGateway, s.UpnpGateway);
   WriteChanged(ini, T::kNatPmpGateway, s.NatPmpGateway);
   WriteChanged(ini, T::kBindAddress, s.BindAddress);
+  WriteChanged(ini, T::kPageStyle, std::string(PageStyleName(s.PageStyle)));
   return ini.Save(false);
 }

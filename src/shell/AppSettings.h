@@ -4,6 +4,7 @@
 // default and the range from the table.
 #pragma once
 
+#include "server/PageStyle.h"
 #include "server/ServerLimits.h"
 
 #include <climits>
@@ -79,6 +80,9 @@ inline constexpr TTextSetting kUpnpGateway{"Network", "Gateway", ""};
 inline constexpr TTextSetting kNatPmpGateway{"Network", "NatPmpGateway", ""};
 // The one address to listen on; empty: every IPv4 interface.
 inline constexpr TTextSetting kBindAddress{"Network", "BindAddress", ""};
+// The pages visitors get: "classic" or "gallery". Written only once it
+// differs from the default (or is in the file already).
+inline constexpr TTextSetting kPageStyle{"Web", "PageStyle", "classic"};
 }  // namespace SettingsTable
 
 struct AppSettings {
@@ -106,6 +110,7 @@ struct AppSettings {
   std::string UpnpGateway = SettingsTable::kUpnpGateway.Default;
   std::string NatPmpGateway = SettingsTable::kNatPmpGateway.Default;
   std::string BindAddress = SettingsTable::kBindAddress.Default;
+  TPageStyle PageStyle = TPageStyle::Classic;
 
   bool operator==(const AppSettings&) const = default;
 };

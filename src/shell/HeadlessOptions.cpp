@@ -134,6 +134,14 @@ std::string ParseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
       if (error.empty() && !IsNumericAddress(*options.bind)) {
         error = "--bind takes a numeric IPv4 or IPv6 address, not \"" + *options.bind + "\"";
       }
+    } else if (arg == "--pages") {
+      std::optional<std::string> name;
+      error = text(name);
+      TPageStyle style = TPageStyle::Classic;
+      if (error.empty() && !ParsePageStyle(*name, style)) {
+        error = "--pages takes gallery or classic, not \"" + *name + "\"";
+      }
+      if (error.empty()) options.pages = style;
     } else {
       error = "unknown argument \"" + arg + "\"";
     }
@@ -156,6 +164,7 @@ void ApplyOptions(const HeadlessOptions& o, AppSettings& s) {
   if (o.gateway) s.UpnpGateway = *o.gateway;
   if (o.natPmpGateway) s.NatPmpGateway = *o.natPmpGateway;
   if (o.bind) s.BindAddress = *o.bind;
+  if (o.pages) s.PageStyle = *o.pages;
 }
 
 std::string HeadlessUsage() {
@@ -176,6 +185,7 @@ std::string HeadlessUsage() {
          range(T::kTimeoutMs) +
          ")\n"
          "  --uploads [on|off]  accept uploads into the shared folder (--no-uploads: refuse)\n"
+         "  --pages STYLE       the pages visitors get: classic (the default) or gallery\n"
          "  --internal          share in the local network (--external: Internet-wide)\n"
          "  --filter N          thumbnail resampling filter (" +
          range(T::kResamplerQuality) +

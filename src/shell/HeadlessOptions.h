@@ -27,6 +27,7 @@ struct HeadlessOptions {
   std::optional<std::string> gateway;        // --gateway URL (UPnP root description)
   std::optional<std::string> natPmpGateway;  // --natpmp-gateway ADDRESS[:PORT]
   std::optional<std::string> bind;           // --bind ADDRESS
+  std::optional<TPageStyle> pages;           // --pages gallery|classic
   bool sendIp = false;                       // --send-ip: register the presence once and end
   bool privateShare = false;                 // --private: only visitors with the key
   bool newKey = false;                       // --new-key: replace the key of private sharing

@@ -82,6 +82,7 @@ bool TSharingSession::Start(const AppSettings& settings) {
   const auto makeListener = [&](const std::string& bindAddress, int port) {
     auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
     listener->AllowUploads = settings.AcceptUploads;
+    listener->PageStyle = settings.PageStyle;
     listener->TimeoutMs = settings.TimeoutMs;
     listener->Cache = cache_;
     listener->StatusCallback = StatusCallback();

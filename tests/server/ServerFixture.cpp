@@ -75,12 +75,14 @@ std::string Response::Header(const std::string& prefix) const {
 }
 
 Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
-                 const std::string& uri, const std::vector<std::string>& requestHeaders) {
+                 const std::string& uri, const std::vector<std::string>& requestHeaders,
+                 TPageStyle style) {
   TServerActions actions;
   actions.RootFolder = root;
   actions.SystemFolder = SystemFolder();
   actions.AllowUploads = allowUploads;
   actions.Cache = cache;
+  actions.PageStyle = style;
   Response r;
   THttpResponse response = actions.HandleRequest(uri, requestHeaders, &r.result);
   r.body = std::move(response.Body);

@@ -32,6 +32,7 @@ struct Response {
 // Runs uri through a fresh TServerActions (with the request's header lines),
 // reading a download to its end with TFileRange::ReadBlock.
 Response Request(const std::string& root, TCacheObj* cache, bool allowUploads,
-                 const std::string& uri, const std::vector<std::string>& requestHeaders = {});
+                 const std::string& uri, const std::vector<std::string>& requestHeaders = {},
+                 TPageStyle style = TPageStyle::Classic);
 
 }  // namespace servertest

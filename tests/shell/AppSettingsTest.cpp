@@ -329,4 +329,27 @@ TEST(AppSettings, InternetKeysAreWrittenOnceTheyDifferFromTheirDefaults) {
   EXPECT_EQ(s, LoadSettings(dir / "s.INI", "/p"));
 }
 
+TEST(AppSettings, PageStyleIsWrittenInItsOwnSectionOnceItIsNotClassic) {
+  TempFolder dir;
+  AppSettings s = DefaultSettings("/p");
+  EXPECT_EQ(TPageStyle::Classic, s.PageStyle);
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  EXPECT_EQ(DefaultFileText("/p/Shared folder"), dir.Read("s.INI"));
+  s.PageStyle = TPageStyle::Gallery;
+  ASSERT_TRUE(SaveSettings(dir / "s.INI", s));
+  EXPECT_EQ(DefaultFileText("/p/Shared folder") + "\r\n[Web]\r\nPageStyle=gallery\r\n",
+            dir.Read("s.INI"));
+  EXPECT_EQ(s, LoadSettings(dir / "s.INI", "/p"));
+  // Any letter case reads; anything else is the default.
+  for (const auto& [text, style] :
+       {std::pair{"GALLERY", TPageStyle::Gallery}, std::pair{"Classic", TPageStyle::Classic},
+        std::pair{"fancy", TPageStyle::Classic}, std::pair{"", TPageStyle::Classic}}) {
+    SCOPED_TRACE(text);
+    IniFile ini(dir / "s.INI");
+    ini.WriteString("Web", "PageStyle", text);
+    ASSERT_TRUE(ini.Save(false));
+    EXPECT_EQ(style, LoadSettings(dir / "s.INI", "/p").PageStyle);
+  }
+}
+
 }  // namespace

@@ -58,6 +58,13 @@ TEST(HeadlessOptions, OptionsOverrideTheSettings) {
   EXPECT_EQ("2a01:e35::5", copy.BindAddress);
   ApplyOptions(Parse({"--port-mapping"}), copy);
   EXPECT_TRUE(copy.PortMapping);
+  // The page style.
+  ApplyOptions(Parse({"--pages", "Gallery"}), copy);
+  EXPECT_EQ(TPageStyle::Gallery, copy.PageStyle);
+  ApplyOptions(Parse({}), copy);
+  EXPECT_EQ(TPageStyle::Gallery, copy.PageStyle);
+  ApplyOptions(Parse({"--pages", "classic"}), copy);
+  EXPECT_EQ(TPageStyle::Classic, copy.PageStyle);
 }
 
 TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
@@ -84,7 +91,8 @@ TEST(HeadlessOptions, EveryAcceptedOptionIsInTheUsageText) {
                                                          {"--no-port-mapping"},
                                                          {"--gateway", "http://127.0.0.1:1/d.xml"},
                                                          {"--natpmp-gateway", "127.0.0.1:5351"},
-                                                         {"--bind", "::1"}};
+                                                         {"--bind", "::1"},
+                                                         {"--pages", "gallery"}};
   const std::string usage = HeadlessUsage();
   for (const auto& args : options) {
     SCOPED_TRACE(args.front());
@@ -114,6 +122,8 @@ TEST(HeadlessOptions, BadArgumentsAreNamed) {
       {{"--bind", "localhost"}, "--bind takes a numeric IPv4 or IPv6 address, not \"localhost\""},
       {{"--bind", "10.0.0.300"}, "--bind takes a numeric IPv4 or IPv6 address, not \"10.0.0.300\""},
       {{"--bind"}, "--bind needs a value"},
+      {{"--pages", "fancy"}, "--pages takes gallery or classic, not \"fancy\""},
+      {{"--pages"}, "--pages needs a value"},
       {{"--gateway", "192.168.1.1:5000"},
        "--gateway takes the router's description address (http://...), not \"192.168.1.1:5000\""},
       {{"--natpmp-gateway", "127.0.0.1:0"},

@@ -257,6 +257,24 @@ TEST_F(SharingSessionTest, StartingAgainReplacesTheListener) {
   }
 }
 
+// The page style reaches every worker: the gallery answers with its policy
+// headers, the classic pages without them.
+TEST_F(SharingSessionTest, ThePageStyleReachesTheListener) {
+  for (const TPageStyle style : {TPageStyle::Gallery, TPageStyle::Classic}) {
+    SCOPED_TRACE(std::string(PageStyleName(style)));
+    settings.PageStyle = style;
+    ASSERT_TRUE(session.Start(settings));
+    const UniqueFd fd = Connect(session.BoundPort());
+    ASSERT_TRUE(fd);
+    SendText(fd, "GET / HTTP/1.0\r\n\r\n");
+    const std::string answer = ReadToEnd(fd);
+    EXPECT_NE(std::string::npos, answer.find("hello.txt")) << answer;
+    EXPECT_EQ(style == TPageStyle::Gallery,
+              answer.find("\r\nContent-Security-Policy: default-src 'none'") != std::string::npos);
+    EXPECT_EQ(style == TPageStyle::Gallery, answer.find("<!DOCTYPE html>") != std::string::npos);
+  }
+}
+
 // The port mapping follows the listener: asked for the port and address it
 // bound, and removed by Stop while the port still listens.
 TEST_F(SharingSessionTest, PortMappingFollowsTheListenerAndStopRemovesItFirst) {

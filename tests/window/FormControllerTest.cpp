@@ -193,6 +193,8 @@ TEST_F(SettingsTest, NoFileGivesTheDefaults) {
       ProgramFolder() +
       QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString()))));
   EXPECT_TRUE(f.chkUseSkins->isChecked());
+  EXPECT_TRUE(f.radPagesClassic->isChecked());
+  EXPECT_FALSE(f.radPagesGallery->isChecked());
   EXPECT_EQ(6, f.edtedtResamplerQ->value());
   EXPECT_EQ(128, f.spnWidth->value());
   EXPECT_EQ(96, f.spnHeight->value());
@@ -233,6 +235,7 @@ TEST_F(SettingsTest, SavedOnCloseAndLoadedBack) {
     f.radExtern->setChecked(true);
     f.chkAccUploads->setChecked(true);
     f.chkUseSkins->setChecked(false);
+    f.radPagesGallery->setChecked(true);
     f.spnHeight->setValue(200);
     f.edtDirectory->setText("/typed/folder");
     f.edtAdr->setText("192.0.2.7");
@@ -247,6 +250,7 @@ TEST_F(SettingsTest, SavedOnCloseAndLoadedBack) {
   EXPECT_EQ("192.0.2.7", ini.ReadString("Internet", "Adr", ""));
   EXPECT_EQ(4000, ini.ReadInteger("Internet", "Port", 0));
   EXPECT_EQ("/typed/folder", ini.ReadString("Share", "Folder", ""));
+  EXPECT_EQ("gallery", ini.ReadString("Web", "PageStyle", ""));
   const std::vector<std::string> sections = ini.Sections();
   ASSERT_GE(sections.size(), 4u);
   EXPECT_EQ("Form", sections[0]);
@@ -261,6 +265,8 @@ TEST_F(SettingsTest, SavedOnCloseAndLoadedBack) {
   EXPECT_TRUE(g.radExtern->isChecked());
   EXPECT_TRUE(g.chkAccUploads->isChecked());
   EXPECT_FALSE(g.chkUseSkins->isChecked());
+  EXPECT_TRUE(g.radPagesGallery->isChecked());
+  EXPECT_FALSE(g.radPagesClassic->isChecked());
   EXPECT_EQ(200, g.spnHeight->value());
   EXPECT_EQ("/typed/folder", g.edtDirectory->text());
   EXPECT_EQ("000.000.000.000", g.edtAdr->text());  // the address is not read back

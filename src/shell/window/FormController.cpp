@@ -278,6 +278,8 @@ void TFrmMain::LoadSettings() {
     chkUseSkins->setChecked(s.UseSkins);
     chkUseSkinsClick();
   }
+  radPagesClassic->setChecked(s.PageStyle == TPageStyle::Classic);
+  radPagesGallery->setChecked(s.PageStyle == TPageStyle::Gallery);
   edtedtResamplerQ->setValue(s.ResamplerQuality);
   edtedtResamplerQChange();
   spnWidth->setValue(s.ThumbWidth);
@@ -302,6 +304,7 @@ AppSettings TFrmMain::SettingsFromControls() const {
   s.AcceptUploads = chkAccUploads->isChecked();
   s.AutoStart = chkAutoStart->isChecked();
   s.UseSkins = chkUseSkins->isChecked();
+  s.PageStyle = radPagesGallery->isChecked() ? TPageStyle::Gallery : TPageStyle::Classic;
   s.ResamplerQuality = edtedtResamplerQ->value();
   s.ThumbWidth = spnWidth->value();
   s.ThumbHeight = spnHeight->value();

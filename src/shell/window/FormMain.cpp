@@ -448,7 +448,21 @@ void TFrmMain::BuildSettingsTab() {
   m->addWidget(lblGmt, 3, 0);
   m->addWidget(edtGmtDev, 3, 1);
   m->addWidget(btnShortcut, 4, 0, 1, 2);
-  m->setRowStretch(5, 1);
+  // The pages friends get; the listener takes the choice when sharing starts.
+  lblPages = Named(new QLabel("Pages for visitors:", grpMisc), "lblPages");
+  radPagesClassic = Named(new QRadioButton("Classic", grpMisc), "radPagesClassic",
+                          "The table pages (takes effect when sharing starts)");
+  radPagesGallery = Named(new QRadioButton("Gallery", grpMisc), "radPagesGallery",
+                          "A picture gallery that works on a phone (takes effect when sharing "
+                          "starts)");
+  radPagesClassic->setChecked(true);
+  auto* pages = new QHBoxLayout;
+  pages->addWidget(lblPages);
+  pages->addWidget(radPagesClassic);
+  pages->addWidget(radPagesGallery);
+  pages->addStretch(1);
+  m->addLayout(pages, 5, 0, 1, 2);
+  m->setRowStretch(6, 1);
   h->addWidget(grpMisc);
 
   grpCache = Named(new QGroupBox("Cache/thumbnail system", tabSettings), "grpCache");

@@ -146,6 +146,9 @@ class TFrmMain : public QWidget {
   QCheckBox* chkAskStop;
   QCheckBox* chkUseSkins;
   QCheckBox* chkAutoStart;
+  QLabel* lblPages;
+  QRadioButton* radPagesClassic;
+  QRadioButton* radPagesGallery;
   QLabel* lblGmt;
   QLineEdit* edtGmtDev;
   QPushButton* btnShortcut;

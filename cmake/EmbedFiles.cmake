@@ -1,0 +1,16 @@
+# Writes OUT, a C++ source holding every file of DIR as a named text, for
+# GalleryAssets.h. Run by the build whenever one of the files changes.
+file(GLOB files ${DIR}/*)
+list(SORT files)
+set(text "// Made by the build from src/server/gallery/.\n#include \"server/GalleryAssets.h\"\n\n")
+string(APPEND text "const TGalleryAsset kGalleryAssetTable[] = {\n")
+set(count 0)
+foreach(f ${files})
+  get_filename_component(name ${f} NAME)
+  file(READ ${f} content)
+  string(APPEND text "    {\"${name}\", R\"MIRELO_ASSET(${content})MIRELO_ASSET\"},\n")
+  math(EXPR count "${count} + 1")
+endforeach()
+string(APPEND text "};\nconst std::size_t kGalleryAssetTableSize = ${count};\n")
+file(WRITE ${OUT}.tmp "${text}")
+file(RENAME ${OUT}.tmp ${OUT})
