@@ -125,6 +125,15 @@ THttpResponse FileRangeResponse(UniqueFd file, std::int64_t size, const TByteRan
 THttpResponse TServerActions::HandleRequest(const std::string& uri,
                                             const std::vector<std::string>& requestHeaders,
                                             bool* made) {
+  // Addresses under the dot-named prefix are matched on the request as sent;
+  // the picture previews serve both page styles.
+  static constexpr std::string_view kPreviewPrefix = "/.mirelo/preview/";
+  if (uri.starts_with(kPreviewPrefix)) {
+    THttpResponse response;
+    const bool done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response);
+    if (made) *made = done;
+    return response;
+  }
   if (PageStyle == TPageStyle::Gallery) {
     bool done = false;
     THttpResponse response = HandleGalleryRequest(uri, requestHeaders, done);
@@ -133,13 +142,6 @@ THttpResponse TServerActions::HandleRequest(const std::string& uri,
   }
   THttpResponse response;
   bool done = false;
-  // Addresses under the dot-named prefix are matched on the request as sent.
-  static constexpr std::string_view kPreviewPrefix = "/.mirelo/preview/";
-  if (uri.starts_with(kPreviewPrefix)) {
-    done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response);
-    if (made) *made = done;
-    return response;
-  }
   const std::string p = uri == "/" ? std::string() : DecodeRequestPath(uri);
   const std::string f = JoinFolder(RootFolder, p);
 
