@@ -77,7 +77,7 @@ bool TSharingSession::Start(const AppSettings& settings) {
                         ListInterfaceAddresses());
   ipv6Problem_.clear();
   // One key gate for every listener.
-  const std::shared_ptr<TPrivateShare> privateShare =
+  privateShare_ =
       settings.PrivateSharing ? std::make_shared<TPrivateShare>(settings.PrivateKey) : nullptr;
   const auto makeListener = [&](const std::string& bindAddress, int port) {
     auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
@@ -91,7 +91,7 @@ bool TSharingSession::Start(const AppSettings& settings) {
     listener->RootFolder = root;
     listener->SystemFolder = systemFolder_;
     listener->BindAddress = bindAddress;
-    listener->Private = privateShare;
+    listener->Private = privateShare_;
     if (listenerSetup_) listenerSetup_(*listener);
     return listener;
   };
@@ -140,9 +140,16 @@ void TSharingSession::Stop(int waitMs) {
     stopped_.push_back(std::move(*listener));
     stopped = true;
   }
+  privateShare_.reset();
   if (stopped && waitMs > 0) WaitForWorkers(waitMs);
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);
   shared_->board.StopSharing();
+}
+
+bool TSharingSession::SetPrivateKey(const std::string& key) {
+  if (!privateShare_) return false;
+  privateShare_->SetKey(key);
+  return true;
 }
 
 bool TSharingSession::WaitForWorkers(int ms) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 class TCacheObj;
+class TPrivateShare;
 class TTCPHttpDaemon;
 
 // Why a folder cannot be shared, in a sentence naming it: it does not exist,
@@ -94,6 +95,11 @@ class TSharingSession {
   // still count), else WaitForWorkers waits for them. Nothing happens when
   // the session is stopped.
   void Stop(int waitMs = 0);
+  // Gives the key gate of the running listeners (IPv4 and IPv6 alike) a new
+  // key: a request with the old one, in its address, cookie or password, is
+  // refused from now on. False, and nothing changed, when no listener runs
+  // with a key (not sharing, or not privately).
+  bool SetPrivateKey(const std::string& key);
   // Waits up to ms for the workers of every listener this session started;
   // the stopped listeners whose workers all ended are released. True when none runs.
   bool WaitForWorkers(int ms);
@@ -133,6 +139,8 @@ class TSharingSession {
   std::unique_ptr<TTCPHttpDaemon> listener_;
   std::unique_ptr<TTCPHttpDaemon> listener6_;  // the IPv6 listener beside it, if any
   std::string ipv6Problem_;
+  // The key gate every running listener shares; null when the share is open.
+  std::shared_ptr<TPrivateShare> privateShare_;
   // The port mapping and the reachability check while sharing.
   std::unique_ptr<TInternetReach> internet_;
   // Stopped listeners whose workers may still be in an exchange.
