@@ -550,6 +550,7 @@ QString TFrmMain::MailtoAddress(const QString& to, const QString& subject, const
 
 void TFrmMain::AdrChanged() {
   edtWebAdr->setText(WebAddress());
+  edtWebAdr->setCursorPosition(0);  // a long address shows its beginning
   mmoBody->setPlainText(InvitationBody().replace("\r\n", "\n"));
 }
 
