@@ -71,10 +71,14 @@ void TSharingSession::SetListenerSetup(TListenerSetup setup) { listenerSetup_ = 
 
 void TSharingSession::SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
 
+void TSharingSession::SetInterfaceLister(TInterfaceLister lister) {
+  interfaceLister_ = std::move(lister);
+}
+
 bool TSharingSession::Start(const AppSettings& settings) {
   Stop();
   plan_ = PlanListeners(bindAddress_.empty() ? settings.BindAddress : bindAddress_,
-                        ListInterfaceAddresses());
+                        interfaceLister_ ? interfaceLister_() : ListInterfaceAddresses());
   ipv6Problem_.clear();
   // One key gate for every listener.
   privateShare_ =

@@ -51,6 +51,8 @@ class TSharingSession {
   using TReportListener = std::function<void(const TSharingReport&)>;
   // Runs on each new listener after it was configured, before it starts.
   using TListenerSetup = std::function<void(TTCPHttpDaemon&)>;
+  // The computer's interface addresses, from which Start plans its listeners.
+  using TInterfaceLister = std::function<std::vector<TInterfaceAddress>()>;
 
   // Each listener loads the plug-ins of pluginFolder and serves the fixed
   // pictures of systemFolder.
@@ -69,6 +71,9 @@ class TSharingSession {
   // The interface address the listener binds, in place of the settings'
   // "BindAddress" (empty: the setting's).
   void SetBindAddress(std::string address);
+  // Where Start learns the interface addresses (tests give their own); by
+  // default ListInterfaceAddresses.
+  void SetInterfaceLister(TInterfaceLister lister);
 
   // Stops what runs, then creates a listener configured from the settings
   // (uploads, time-out, cache, status reports, port, shared folder, the key
@@ -134,6 +139,7 @@ class TSharingSession {
   std::string pluginFolder_;
   std::string systemFolder_;
   std::string bindAddress_;
+  TInterfaceLister interfaceLister_;
   TListenerSetup listenerSetup_;
   TListenPlan plan_;
   std::unique_ptr<TTCPHttpDaemon> listener_;

@@ -383,6 +383,44 @@ TEST(SharingSession, APrivateShareTakesANewKeyWhileItRuns) {
   EXPECT_EQ("HTTP/1.0 200", StatusLine("127.0.0.1", open.BoundPort(), "GET / HTTP/1.0\r\n\r\n"));
 }
 
+// With a global IPv6 address the session listens on every IPv4 and every IPv6
+// interface; both listeners stand behind the one key gate.
+TEST(SharingSession, TheIPv6ListenerBesideTheIPv4OneWantsTheSameKey) {
+  TempFolder plugins;
+  TSharingSession session(plugins.Slash(), SystemFolder());
+  session.SetInterfaceLister([] {
+    TInterfaceAddress global;
+    global.Up = true;
+    global.Address = "2a00::5";  // a global address: shown, never contacted
+    return std::vector<TInterfaceAddress>{global};
+  });
+  AppSettings settings = DefaultSettings(plugins.Slash());
+  settings.SharedFolder = plugins.Slash();
+  settings.Port = 0;
+  settings.PrivateSharing = true;
+  const std::string oldKey = NewShareKey();
+  settings.PrivateKey = oldKey;
+  ASSERT_TRUE(session.Start(settings));
+  ASSERT_EQ("", session.IPv6Problem());
+  ASSERT_EQ("2a00::5", session.IPv6Address());
+  const int port = session.BoundPort();
+  const std::string newKey = NewShareKey();
+  const auto withCookie = [](const std::string& key) {
+    return "GET / HTTP/1.0\r\nCookie: " + std::string(kShareKeyCookie) + "=" + key + "\r\n\r\n";
+  };
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, "GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(oldKey)));
+  }
+  EXPECT_TRUE(session.SetPrivateKey(newKey));
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, withCookie(oldKey)));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(newKey)));
+  }
+}
+
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {
   TempFolder plugins;
   int heard = 0;
