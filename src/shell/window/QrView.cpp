@@ -15,6 +15,7 @@ TQrView::TQrView(QWidget* parent) : QWidget(parent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::TabFocus);
   setToolTip("Click to show the code large enough to scan with a phone.");
+  setAccessibleName("QR code of the web address");
 }
 
 void TQrView::SetText(const QString& text) {
