@@ -156,6 +156,28 @@ TEST_F(PrivateSharingTest, ASettingsFileThatSharesPrivatelyIsFollowedFromTheStar
   }
 }
 
+// With a global IPv6 address the second web address under the first carries
+// the key too, and follows "New key".
+TEST_F(PrivateSharingTest, TheIPv6AddressCarriesTheKey) {
+  WriteSettings("[Internet]\r\nPort=0\r\n");
+  TFrmMain& f = Create();
+  f.SetInterfaceLister([] {
+    TInterfaceAddress global;
+    global.Up = true;
+    global.Address = "2a00::5";  // a global address: shown, never contacted
+    return std::vector<TInterfaceAddress>{global};
+  });
+  f.chkPrivate->click();
+  f.actShare->trigger();
+  ASSERT_TRUE(f.Sharing());
+  const std::string port = std::to_string(f.ListeningPort());
+  EXPECT_EQ("Over IPv6: http://[2a00::5]:" + port + "/?key=" + Saved().PrivateKey,
+            f.lblWebAdr6->text().toStdString());
+  f.btnNewKey->click();
+  EXPECT_EQ("Over IPv6: http://[2a00::5]:" + port + "/?key=" + Saved().PrivateKey,
+            f.lblWebAdr6->text().toStdString());
+}
+
 // The tracker is asked twice while sharing privately Internet-wide: the
 // reachability check when sharing starts, and the presence record on "Send
 // IP". Neither carries the key.

@@ -427,6 +427,10 @@ int TFrmMain::ListeningPort() const { return d->session.BoundPort(); }
 
 void TFrmMain::SetBindAddress(const std::string& address) { d->session.SetBindAddress(address); }
 
+void TFrmMain::SetInterfaceLister(std::function<std::vector<TInterfaceAddress>()> lister) {
+  d->session.SetInterfaceLister(std::move(lister));
+}
+
 void TFrmMain::AddPluginTabs() {
   if (d->tabPlugins) return;  // once per run
   d->tabPlugins = std::make_unique<TPluginList>(PluginFolder());

@@ -225,6 +225,9 @@ class TFrmMain : public QWidget {
   // The interface address the listener binds (empty: every IPv4 interface);
   // tests use the loopback address.
   void SetBindAddress(const std::string& address);
+  // Where sharing learns the computer's interface addresses (tests give
+  // their own, e.g. a global IPv6 address).
+  void SetInterfaceLister(std::function<std::vector<TInterfaceAddress>()> lister);
   // The IP-echo service and the tracker asked from now on (loaded from the
   // settings file; tests point them at loopback).
   void SetNetworkHosts(const std::string& ipEcho, const std::string& tracker) {
