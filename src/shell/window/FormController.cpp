@@ -507,7 +507,10 @@ QString TFrmMain::WebAddress() const {
 QString TFrmMain::PresenceAddress() const {
   // The address shown, without the key it was given.
   const QString shown = edtWebAdr->text();
-  return shown == WebAddress() ? ComposedAddress() : shown;
+  if (shown == WebAddress()) return ComposedAddress();
+  std::string address = Std(shown);
+  TakeKeyParameter(address);  // the public list never gets a key
+  return Q(address);
 }
 
 std::string TFrmMain::ShareKey() const {
