@@ -71,13 +71,17 @@ void TSharingSession::SetListenerSetup(TListenerSetup setup) { listenerSetup_ = 
 
 void TSharingSession::SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
 
+void TSharingSession::SetInterfaceLister(TInterfaceLister lister) {
+  interfaceLister_ = std::move(lister);
+}
+
 bool TSharingSession::Start(const AppSettings& settings) {
   Stop();
   plan_ = PlanListeners(bindAddress_.empty() ? settings.BindAddress : bindAddress_,
-                        ListInterfaceAddresses());
+                        interfaceLister_ ? interfaceLister_() : ListInterfaceAddresses());
   ipv6Problem_.clear();
   // One key gate for every listener.
-  const std::shared_ptr<TPrivateShare> privateShare =
+  privateShare_ =
       settings.PrivateSharing ? std::make_shared<TPrivateShare>(settings.PrivateKey) : nullptr;
   const auto makeListener = [&](const std::string& bindAddress, int port) {
     auto listener = std::make_unique<TTCPHttpDaemon>(pluginFolder_);
@@ -92,7 +96,7 @@ bool TSharingSession::Start(const AppSettings& settings) {
     listener->RootFolder = root;
     listener->SystemFolder = systemFolder_;
     listener->BindAddress = bindAddress;
-    listener->Private = privateShare;
+    listener->Private = privateShare_;
     if (listenerSetup_) listenerSetup_(*listener);
     return listener;
   };
@@ -141,9 +145,16 @@ void TSharingSession::Stop(int waitMs) {
     stopped_.push_back(std::move(*listener));
     stopped = true;
   }
+  privateShare_.reset();
   if (stopped && waitMs > 0) WaitForWorkers(waitMs);
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);
   shared_->board.StopSharing();
+}
+
+bool TSharingSession::SetPrivateKey(const std::string& key) {
+  if (!privateShare_) return false;
+  privateShare_->SetKey(key);
+  return true;
 }
 
 bool TSharingSession::WaitForWorkers(int ms) {

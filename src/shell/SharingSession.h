@@ -23,6 +23,7 @@
 #include <vector>
 
 class TCacheObj;
+class TPrivateShare;
 class TTCPHttpDaemon;
 
 // Why a folder cannot be shared, in a sentence naming it: it does not exist,
@@ -50,6 +51,8 @@ class TSharingSession {
   using TReportListener = std::function<void(const TSharingReport&)>;
   // Runs on each new listener after it was configured, before it starts.
   using TListenerSetup = std::function<void(TTCPHttpDaemon&)>;
+  // The computer's interface addresses, from which Start plans its listeners.
+  using TInterfaceLister = std::function<std::vector<TInterfaceAddress>()>;
 
   // Each listener loads the plug-ins of pluginFolder and serves the fixed
   // pictures of systemFolder.
@@ -68,6 +71,9 @@ class TSharingSession {
   // The interface address the listener binds, in place of the settings'
   // "BindAddress" (empty: the setting's).
   void SetBindAddress(std::string address);
+  // Where Start learns the interface addresses (tests give their own); by
+  // default ListInterfaceAddresses.
+  void SetInterfaceLister(TInterfaceLister lister);
 
   // Stops what runs, then creates a listener configured from the settings
   // (uploads, time-out, cache, status reports, port, shared folder, the key
@@ -94,6 +100,11 @@ class TSharingSession {
   // still count), else WaitForWorkers waits for them. Nothing happens when
   // the session is stopped.
   void Stop(int waitMs = 0);
+  // Gives the key gate of the running listeners (IPv4 and IPv6 alike) a new
+  // key: a request with the old one, in its address, cookie or password, is
+  // refused from now on. False, and nothing changed, when no listener runs
+  // with a key (not sharing, or not privately).
+  bool SetPrivateKey(const std::string& key);
   // Waits up to ms for the workers of every listener this session started;
   // the stopped listeners whose workers all ended are released. True when none runs.
   bool WaitForWorkers(int ms);
@@ -128,11 +139,14 @@ class TSharingSession {
   std::string pluginFolder_;
   std::string systemFolder_;
   std::string bindAddress_;
+  TInterfaceLister interfaceLister_;
   TListenerSetup listenerSetup_;
   TListenPlan plan_;
   std::unique_ptr<TTCPHttpDaemon> listener_;
   std::unique_ptr<TTCPHttpDaemon> listener6_;  // the IPv6 listener beside it, if any
   std::string ipv6Problem_;
+  // The key gate every running listener shares; null when the share is open.
+  std::shared_ptr<TPrivateShare> privateShare_;
   // The port mapping and the reachability check while sharing.
   std::unique_ptr<TInternetReach> internet_;
   // Stopped listeners whose workers may still be in an exchange.

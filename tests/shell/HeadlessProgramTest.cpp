@@ -6,6 +6,7 @@
 
 #include "network/TrackerServer.h"
 #include "support/FakeRouters.h"
+#include "support/LoopbackServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -697,6 +698,70 @@ TEST_F(HeadlessInternet, NoTrackerMeansNoCheckAndTheLocalNetworkAsksNobody) {
     EXPECT_EQ(std::string::npos, run.Out().find("reach")) << run.Out();
     EXPECT_TRUE(router.Requests().empty());
   }
+}
+
+// What a private share tells the tracker (the reachability check while it
+// shares, the presence record of --send-ip) never carries its key.
+TEST_F(HeadlessInternet, APrivateShareNeverGivesItsKeyToTheTracker) {
+  TLoopbackServer spy([](const TServedRequest&, TTcpBlockingSocket& conn) {
+    SendRaw(conn, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nOK\r\n");
+  });
+  WriteNetwork(spy.HostPort());
+  std::string key;
+  {
+    ProgramRun run(env, Args({"--no-port-mapping", "--private"}));
+    const auto address = run.WaitForOutput(std::regex(R"(Web address: \S*/\?key=([\w-]+)\n)"));
+    ASSERT_FALSE(address.empty()) << run.Out() << run.Err();
+    key = address[1];
+    EXPECT_FALSE(run.WaitForOutput(std::regex("reachability check|Friends c")).empty())
+        << run.Out();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(0, run.Wait()) << run.Err();
+  }
+  {
+    ProgramRun run(env, Args({"--private", "--send-ip"}));
+    EXPECT_EQ(0, run.Wait()) << run.Out() << run.Err();
+  }
+  // Still the same key: the second run shared privately with it.
+  EXPECT_NE(std::string::npos, env.Read("work/system/Mirelo.INI").find("\r\nKey=" + key + "\r\n"));
+  bool reach = false, presence = false;
+  for (const TServedRequest& r : spy.Requests()) {
+    SCOPED_TRACE(r.RequestLine);
+    reach = reach || r.RequestLine.find("/.mirelo/reach?port=") != std::string::npos;
+    if (r.RequestLine.find("receiver.php") != std::string::npos) {
+      presence = true;
+      EXPECT_NE(std::string::npos, r.Body.find("*http://<unknown>:0*")) << r.Body;
+    }
+    for (const std::string* part : {&r.Head, &r.Body}) {
+      EXPECT_EQ(std::string::npos, part->find(key)) << *part;
+      EXPECT_EQ(std::string::npos, part->find("key=")) << *part;
+    }
+  }
+  EXPECT_TRUE(reach);
+  EXPECT_TRUE(presence);
+}
+
+// The key gate stands before an IPv6 listener as before an IPv4 one.
+TEST_F(HeadlessInternet, APrivateShareOnIPv6WantsTheKeyToo) {
+  ProgramRun run(env, Args({"--internal", "--no-port-mapping", "--bind", "::1", "--private"}));
+  auto local = run.WaitForOutput(std::regex(R"(On this computer: http://\[::1\]:(\d+)/)"));
+  ASSERT_FALSE(local.empty()) << run.Out() << run.Err();
+  const auto address = run.WaitForOutput(std::regex(R"(Web address: \S*/\?key=([\w-]+)\n)"));
+  ASSERT_FALSE(address.empty()) << run.Out();
+  const std::string key = address[1];
+  const auto status = [&](const std::string& request) {
+    TTcpBlockingSocket client;
+    client.Connect("::1", local[1]);
+    client.SendText(request);
+    return client.ReceiveLine(5000);
+  };
+  EXPECT_EQ("HTTP/1.0 403", status("GET / HTTP/1.0\r\n\r\n"));
+  EXPECT_EQ("HTTP/1.0 403",
+            status("GET /?key=" + std::string(key.size(), 'A') + " HTTP/1.0\r\n\r\n"));
+  EXPECT_EQ("HTTP/1.0 303", status("GET /?key=" + key + " HTTP/1.0\r\n\r\n"));
+  EXPECT_EQ("HTTP/1.0 200", status("GET / HTTP/1.0\r\nCookie: mirelo_key=" + key + "\r\n\r\n"));
+  run.Signal(SIGTERM);
+  EXPECT_EQ(0, run.Wait()) << run.Err();
 }
 
 TEST_F(HeadlessInternet, BindToAnIPv6AddressListensThereAlone) {

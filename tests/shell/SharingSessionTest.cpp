@@ -5,7 +5,9 @@
 #include "base/Messages.h"
 #include "base/StartUp.h"
 #include "base/UniqueFd.h"
+#include "net/tcpsocket.h"
 #include "server/HttpDaemon.h"
+#include "server/PrivateShare.h"
 #include "support/FakeRouters.h"
 #include "support/TempFolder.h"
 
@@ -350,6 +352,91 @@ TEST(SharingSession, TheBindSettingChoosesTheAddress) {
   ASSERT_TRUE(session.Start(settings));
   EXPECT_EQ("::1", session.ListenAddress());
   EXPECT_EQ("", session.IPv6Address());  // not a global address
+}
+
+// The status line a request over host gets ("" when nothing answers).
+std::string StatusLine(const std::string& host, int port, const std::string& request) {
+  TTcpBlockingSocket client;
+  client.Connect(host, std::to_string(port));
+  if (client.LastErrorCode() != 0) return {};
+  client.SendText(request);
+  return client.ReceiveLine(5000);
+}
+
+// One key gate for the listener, on IPv4 and IPv6 loopback alike; a new key
+// given to the running session refuses the old one at once.
+TEST(SharingSession, APrivateShareTakesANewKeyWhileItRuns) {
+  TempFolder plugins;
+  AppSettings settings = DefaultSettings(plugins.Slash());
+  settings.SharedFolder = plugins.Slash();
+  settings.Port = 0;
+  settings.PrivateSharing = true;
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    TSharingSession session(plugins.Slash(), SystemFolder());
+    session.SetBindAddress(host);
+    const std::string oldKey = NewShareKey();
+    settings.PrivateKey = oldKey;
+    ASSERT_TRUE(session.Start(settings));
+    const int port = session.BoundPort();
+    const auto withCookie = [](const std::string& key) {
+      return "GET / HTTP/1.0\r\nCookie: " + std::string(kShareKeyCookie) + "=" + key + "\r\n\r\n";
+    };
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, "GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(oldKey)));
+    const std::string newKey = NewShareKey();
+    EXPECT_TRUE(session.SetPrivateKey(newKey));
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, withCookie(oldKey)));
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, "GET /?key=" + oldKey + " HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(newKey)));
+    session.Stop();
+    EXPECT_FALSE(session.SetPrivateKey(NewShareKey()));  // nothing runs
+  }
+  // An open share has no gate to give a key to.
+  TSharingSession open(plugins.Slash(), SystemFolder());
+  open.SetBindAddress("127.0.0.1");
+  settings.PrivateSharing = false;
+  ASSERT_TRUE(open.Start(settings));
+  EXPECT_FALSE(open.SetPrivateKey(NewShareKey()));
+  EXPECT_EQ("HTTP/1.0 200", StatusLine("127.0.0.1", open.BoundPort(), "GET / HTTP/1.0\r\n\r\n"));
+}
+
+// With a global IPv6 address the session listens on every IPv4 and every IPv6
+// interface; both listeners stand behind the one key gate.
+TEST(SharingSession, TheIPv6ListenerBesideTheIPv4OneWantsTheSameKey) {
+  TempFolder plugins;
+  TSharingSession session(plugins.Slash(), SystemFolder());
+  session.SetInterfaceLister([] {
+    TInterfaceAddress global;
+    global.Up = true;
+    global.Address = "2a00::5";  // a global address: shown, never contacted
+    return std::vector<TInterfaceAddress>{global};
+  });
+  AppSettings settings = DefaultSettings(plugins.Slash());
+  settings.SharedFolder = plugins.Slash();
+  settings.Port = 0;
+  settings.PrivateSharing = true;
+  const std::string oldKey = NewShareKey();
+  settings.PrivateKey = oldKey;
+  ASSERT_TRUE(session.Start(settings));
+  ASSERT_EQ("", session.IPv6Problem());
+  ASSERT_EQ("2a00::5", session.IPv6Address());
+  const int port = session.BoundPort();
+  const std::string newKey = NewShareKey();
+  const auto withCookie = [](const std::string& key) {
+    return "GET / HTTP/1.0\r\nCookie: " + std::string(kShareKeyCookie) + "=" + key + "\r\n\r\n";
+  };
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, "GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(oldKey)));
+  }
+  EXPECT_TRUE(session.SetPrivateKey(newKey));
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    EXPECT_EQ("HTTP/1.0 403", StatusLine(host, port, withCookie(oldKey)));
+    EXPECT_EQ("HTTP/1.0 200", StatusLine(host, port, withCookie(newKey)));
+  }
 }
 
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {

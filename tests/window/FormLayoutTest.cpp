@@ -73,6 +73,7 @@ TEST(FormLayout, ControlsCarryTheirTexts) {
       {"btnBrowse", "Browse"},
       {"chkAccUploads", "Accept uploads"},
       {"chkPrivate", "Private sharing"},
+      {"btnNewKey", "New key"},
       {"grpInviteFrnd", "Invite a friend:"},
       {"lblFriendEmail", "Your friend's email"},
       {"lblSubj", "Email subject"},
@@ -136,7 +137,10 @@ TEST(FormLayout, ControlsCarryTheirTexts) {
     EXPECT_EQ(QString::fromUtf8(c.text), TextOf(w));
   }
   EXPECT_TRUE(form.chkAccUploads->isChecked());
-  EXPECT_FALSE(form.chkPrivate->isEnabled());
+  // Private sharing is off by default; "New key" waits for it.
+  EXPECT_TRUE(form.chkPrivate->isEnabled());
+  EXPECT_FALSE(form.chkPrivate->isChecked());
+  EXPECT_FALSE(form.btnNewKey->isEnabled());
   EXPECT_TRUE(form.chkAutoIP->isChecked());
   EXPECT_FALSE(form.chkAutoIP->isEnabled());
   EXPECT_TRUE(form.radIntern->isChecked());

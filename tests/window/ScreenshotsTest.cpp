@@ -5,8 +5,10 @@
 #include "WindowFixture.h"
 
 #include "network/TrackerServer.h"
+#include "shell/window/QrView.h"
 #include "support/FakeRouters.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -59,8 +61,10 @@ TEST_F(Screenshots, EveryTab) {
   EXPECT_TRUE(dialog.grab().save(folder + "/folder-dialog.png"));
 }
 
-// The Internet settings while a (fake) router forwards the port and the
-// (loopback) tracker reaches it: the lines under the web address.
+// The Internet settings of a private share while a (fake) router forwards
+// the port and the (loopback) tracker reaches it: the web address with its
+// key and QR code, the lines under it, the code shown large, and the
+// "Private sharing" box.
 TEST_F(Screenshots, SharingOverTheInternet) {
   const QByteArray out = qgetenv("MIRELO_SCREENSHOTS");
   if (out.isEmpty()) GTEST_SKIP() << "MIRELO_SCREENSHOTS is not set";
@@ -80,9 +84,11 @@ TEST_F(Screenshots, SharingOverTheInternet) {
   probe.Bind("127.0.0.1", "3724");
   const std::string port = probe.LastErrorCode() == 0 ? "3724" : "0";
   probe.Close();
+  // A fixed key, for the same picture every time.
   WriteSettings("[Internet]\r\nPort=" + port + "\r\n[Network]\r\nIpEchoHost=127.0.0.1:1\r\n" +
                 "TrackerHost=127.0.0.1:" + std::to_string(tracker.Port()) +
-                "\r\nGateway=" + router.RootUrl() + "\r\n");
+                "\r\nGateway=" + router.RootUrl() +
+                "\r\n[Private]\r\nPrivateSharing=1\r\nKey=q7Fh2Lw9xTz4Vb8Nc1Rk5Pm3Yd6Sg0Je\r\n");
   StoreName("Ann Example");
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(shared)));
   TFrmMain& f = Create();
@@ -98,6 +104,16 @@ TEST_F(Screenshots, SharingOverTheInternet) {
   EXPECT_EQ("Friends can reach this address.", f.lblReach->text());
   QTest::qWait(150);
   EXPECT_TRUE(f.grab().save(folder + "/window-internet.png"));
+  QTest::mouseClick(f.imgQrCode, Qt::LeftButton);
+  QDialog* large = f.imgQrCode->LargeView();
+  ASSERT_NE(nullptr, large);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(large));
+  QTest::qWait(150);
+  EXPECT_TRUE(large->grab().save(folder + "/window-qr.png"));
+  large->close();
+  f.Page->setCurrentWidget(f.tabShare);
+  QTest::qWait(150);
+  EXPECT_TRUE(f.grab().save(folder + "/window-private.png"));
   tracker.Stop();
 }
 

@@ -16,6 +16,7 @@
 #include "network/Presence.h"
 #include "network/UserSearch.h"
 #include "server/HttpDaemon.h"
+#include "server/PrivateShare.h"
 #include "server/ServerLimits.h"
 #include "shell/EntrySequence.h"
 #include "shell/SharingSession.h"
@@ -156,6 +157,8 @@ void TFrmMain::WireController() {
   connect(spnHeight, &QSpinBox::valueChanged, this, Guarded([this] { spnHeightChange(); }));
   connect(btnSendIP, &QPushButton::clicked, this, Guarded([this] { btnSendIPClick(); }));
   connect(btnSearch, &QPushButton::clicked, this, Guarded([this] { btnSearchClick(); }));
+  connect(chkPrivate, &QCheckBox::clicked, this, Guarded([this] { chkPrivateClick(); }));
+  connect(btnNewKey, &QPushButton::clicked, this, Guarded([this] { btnNewKeyClick(); }));
   connect(lstUsers, &QTableWidget::cellDoubleClicked, this,
           [this](int row, int) { Guard([this, row] { lstUsersDblClick(row); }); });
 }
@@ -250,8 +253,10 @@ TCacheObj* TFrmMain::Cache() const { return d->cache.get(); }
 // ---- Settings on the controls ----
 
 void TFrmMain::LoadSettings() {
-  const AppSettings s =
+  AppSettings s =
       ::LoadSettings(SettingsFile(), SharedFolderBase.empty() ? ProgramFolder() : SharedFolderBase);
+  // A private share always has a key.
+  if (s.PrivateSharing && !IsShareKey(s.PrivateKey)) s.PrivateKey = NewShareKey();
   m_loaded = s;
   {
     // The tab is chosen without its change behaviour (start-up shows the picture).
@@ -270,6 +275,9 @@ void TFrmMain::LoadSettings() {
   edtDirectory->setText(Q(s.SharedFolder));  // stops sharing, updates the banner
   edtDirectoryChange();
   chkAccUploads->setChecked(s.AcceptUploads);
+  chkPrivate->setChecked(s.PrivateSharing);
+  btnNewKey->setEnabled(s.PrivateSharing);
+  AdrChanged();
   if (chkAutoStart->isChecked() != s.AutoStart) {
     chkAutoStart->setChecked(s.AutoStart);
     chkAutoStartClick();
@@ -302,6 +310,7 @@ AppSettings TFrmMain::SettingsFromControls() const {
   s.PortMapping = chkPortMapping->isChecked();
   s.SharedFolder = Std(edtDirectory->text());
   s.AcceptUploads = chkAccUploads->isChecked();
+  s.PrivateSharing = chkPrivate->isChecked();
   s.AutoStart = chkAutoStart->isChecked();
   s.UseSkins = chkUseSkins->isChecked();
   s.PageStyle = radPagesGallery->isChecked() ? TPageStyle::Gallery : TPageStyle::Classic;
@@ -334,22 +343,23 @@ void TFrmMain::actShareExecute() {
 
 void TFrmMain::StartSharing() {
   actShare->setText("Stop");
-  AppSettings settings = SettingsFromControls();
-  // The window shows no key in its address yet, so it shares without one.
-  settings.PrivateSharing = false;
-  if (d->session.Start(settings)) {
+  if (d->session.Start(SettingsFromControls())) {
     if (!d->session.IPv6Problem().empty()) AppendLog(d->session.IPv6Problem());
-    const std::string ipv6 = d->session.IPv6Address();
-    if (!ipv6.empty()) {
-      lblWebAdr6->setText(
-          Q("Over IPv6: " + ComposeWebAddress("[" + ipv6 + "]", d->session.BoundPort())));
-      lblWebAdr6->show();
-    }
+    ShowIPv6Address();
     StartInternet();
   }
   Scanner->SetColor(Qt::red);
   Scanner->SetActive(true);
   actTest->setEnabled(true);
+}
+
+void TFrmMain::ShowIPv6Address() {
+  const std::string ipv6 = d->session.IPv6Address();
+  if (ipv6.empty()) return;
+  lblWebAdr6->setText(
+      Q("Over IPv6: " +
+        AddressWithKey(ComposeWebAddress("[" + ipv6 + "]", d->session.BoundPort()), ShareKey())));
+  lblWebAdr6->show();
 }
 
 void TFrmMain::StartInternet() {
@@ -420,6 +430,10 @@ int TFrmMain::ListeningPort() const { return d->session.BoundPort(); }
 
 void TFrmMain::SetBindAddress(const std::string& address) { d->session.SetBindAddress(address); }
 
+void TFrmMain::SetInterfaceLister(std::function<std::vector<TInterfaceAddress>()> lister) {
+  d->session.SetInterfaceLister(std::move(lister));
+}
+
 void TFrmMain::AddPluginTabs() {
   if (d->tabPlugins) return;  // once per run
   d->tabPlugins = std::make_unique<TPluginList>(PluginFolder());
@@ -485,8 +499,51 @@ void TFrmMain::edtDirectoryChange() {
 
 // ---- Address, invitation, server type ----
 
-QString TFrmMain::WebAddress() const {
+QString TFrmMain::ComposedAddress() const {
   return Q(ComposeWebAddress(Std(edtAdr->text()), m_publicPort ? m_publicPort : spnPort->value()));
+}
+
+QString TFrmMain::WebAddress() const {
+  return Q(AddressWithKey(Std(ComposedAddress()), ShareKey()));
+}
+
+QString TFrmMain::PresenceAddress() const {
+  // The address shown, without the key it was given.
+  const QString shown = edtWebAdr->text();
+  if (shown == WebAddress()) return ComposedAddress();
+  std::string address = Std(shown);
+  TakeKeyParameter(address);  // the public list never gets a key
+  return Q(address);
+}
+
+std::string TFrmMain::ShareKey() const {
+  return chkPrivate->isChecked() ? m_loaded.PrivateKey : std::string();
+}
+
+void TFrmMain::chkPrivateClick() {
+  const bool on = chkPrivate->isChecked();
+  if (on && !IsShareKey(m_loaded.PrivateKey)) m_loaded.PrivateKey = NewShareKey();
+  btnNewKey->setEnabled(on);
+  AdrChanged();
+  // The listener takes the switch when it starts: a running share restarts,
+  // so the address shown and the server's gate always agree.
+  if (Sharing()) {
+    StopSharing();
+    actShareExecute();
+  } else {
+    SaveSettings();
+  }
+}
+
+void TFrmMain::btnNewKeyClick() {
+  if (!chkPrivate->isChecked()) return;
+  m_loaded.PrivateKey = NewShareKey();
+  // The running listeners refuse the old key from the next request on.
+  d->session.SetPrivateKey(m_loaded.PrivateKey);
+  SaveSettings();
+  AdrChanged();
+  ShowIPv6Address();
+  AppendLog("Private sharing: a new key was made; links with the old key no longer work.");
 }
 
 QString TFrmMain::InvitationBody() const { return Q(ComposeInvitationBody(Std(WebAddress()))); }
@@ -503,6 +560,7 @@ QString TFrmMain::MailtoAddress(const QString& to, const QString& subject, const
 
 void TFrmMain::AdrChanged() {
   edtWebAdr->setText(WebAddress());
+  edtWebAdr->setCursorPosition(0);  // a long address shows its beginning
   mmoBody->setPlainText(InvitationBody().replace("\r\n", "\n"));
 }
 
@@ -601,7 +659,8 @@ bool TFrmMain::RunNetworkStep(const std::function<void()>& step) {
 }
 
 void TFrmMain::btnSendIPClick() {
-  const std::string web = Std(edtWebAdr->text());
+  // The public list gets the address without the key.
+  const std::string web = Std(PresenceAddress());
   switch (CheckSendIp(radIntern->isChecked(), web)) {
     case TSendIpCheck::RefuseInternal:
       AppendLog(kLocalIpRefusal + web);

@@ -9,6 +9,7 @@
 #include "controls/OrvelSplitter.h"
 #include "shell/ShellLimits.h"
 #include "shell/window/ErrorDisplay.h"
+#include "shell/window/QrView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -195,6 +196,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   connect(edtDirectory, &QLineEdit::textChanged, this, &TFrmMain::edtDirectoryChange);
   connect(btnCopyIp, &QPushButton::clicked, this, &TFrmMain::btnCopyIpClick);
   connect(btnCopyAddress, &QPushButton::clicked, this, &TFrmMain::btnCopyIpClick);
+  // The code shows exactly what "Copy address" copies, whoever set the text.
+  connect(edtWebAdr, &QLineEdit::textChanged, imgQrCode, &TQrView::SetText);
   connect(btnTest, &QPushButton::clicked, this, &TFrmMain::actTestExecute);
   connect(actTest, &QAction::triggered, this, &TFrmMain::actTestExecute);
   connect(btnHelp, &QPushButton::clicked, this, &TFrmMain::btnHelpClick);
@@ -253,7 +256,10 @@ void TFrmMain::BuildShareTab() {
   chkAccUploads = Named(new QCheckBox("Accept uploads", grpShare), "chkAccUploads", Hint(2));
   chkAccUploads->setChecked(true);
   chkPrivate = Named(new QCheckBox("Private sharing", grpShare), "chkPrivate", Hint(3));
-  chkPrivate->setEnabled(false);
+  btnNewKey = Named(new QPushButton("New key", grpShare), "btnNewKey",
+                    "Make a new key for the address: links given out before stop working.");
+  btnNewKey->setAutoDefault(false);
+  btnNewKey->setEnabled(false);
   g->addWidget(pnlDirectory, 0, 0, 1, 3);
   g->addWidget(lblShareFolder, 1, 0);
   g->addWidget(edtDirectory, 1, 1);
@@ -261,6 +267,7 @@ void TFrmMain::BuildShareTab() {
   auto* checks = new QHBoxLayout;
   checks->addWidget(chkAccUploads);
   checks->addWidget(chkPrivate);
+  checks->addWidget(btnNewKey);
   checks->addStretch(1);
   g->addLayout(checks, 2, 1, 1, 2);
   v->addWidget(grpShare);
@@ -395,6 +402,8 @@ void TFrmMain::BuildInternetTab() {
   lblWebAdr6 = Named(new QLabel(grpCopyAddress), "lblWebAdr6");
   lblPortMapping = Named(new QLabel(grpCopyAddress), "lblPortMapping");
   lblReach = Named(new QLabel(grpCopyAddress), "lblReach");
+  imgQrCode = Named(new TQrView(grpCopyAddress), "imgQrCode");
+  imgQrCode->setFixedSize(112, 112);
   for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
     line->setWordWrap(true);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -406,6 +415,8 @@ void TFrmMain::BuildInternetTab() {
   c->addWidget(lblWebAdr6, 2, 0, 1, 2);
   c->addWidget(lblPortMapping, 3, 0, 1, 2);
   c->addWidget(lblReach, 4, 0, 1, 2);
+  c->addWidget(imgQrCode, 0, 2, 5, 1, Qt::AlignTop);
+  c->setColumnStretch(0, 1);
   grid->addWidget(grpCopyAddress, 1, 0, 1, 2);
 
   grpAdvanced = Named(new QGroupBox("Advanced settings", tabISettings), "grpAdvanced");

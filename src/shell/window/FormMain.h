@@ -35,6 +35,7 @@ class TGradientBanner;
 class TLedScanner;
 class TLinkLabel;
 class TOrvelSplitter;
+class TQrView;
 class TScrollingText;
 
 // Texts of the window that other parts and tests refer to.
@@ -91,7 +92,8 @@ class TFrmMain : public QWidget {
   QLineEdit* edtDirectory;
   QPushButton* btnBrowse;
   QCheckBox* chkAccUploads;
-  QCheckBox* chkPrivate;
+  QCheckBox* chkPrivate;  // "Private" / "PrivateSharing"
+  QPushButton* btnNewKey;
   QGroupBox* grpInviteFrnd;
   QLabel* lblFriendEmail;
   QLineEdit* edtEmail;
@@ -129,6 +131,9 @@ class TFrmMain : public QWidget {
   QLabel* lblMessage;
   QLineEdit* edtWebAdr;
   QPushButton* btnCopyIp;
+  // The QR code of the web address beside "Copy address"; it always encodes
+  // the text of edtWebAdr, which is what "Copy address" copies.
+  TQrView* imgQrCode;
   // Under the web address while sharing Internet-wide: the second address
   // over IPv6, the port mapping's line and the reachability line.
   QLabel* lblWebAdr6;
@@ -223,6 +228,9 @@ class TFrmMain : public QWidget {
   // The interface address the listener binds (empty: every IPv4 interface);
   // tests use the loopback address.
   void SetBindAddress(const std::string& address);
+  // Where sharing learns the computer's interface addresses (tests give
+  // their own, e.g. a global IPv6 address).
+  void SetInterfaceLister(std::function<std::vector<TInterfaceAddress>()> lister);
   // The IP-echo service and the tracker asked from now on (loaded from the
   // settings file; tests point them at loopback).
   void SetNetworkHosts(const std::string& ipEcho, const std::string& tracker) {
@@ -239,8 +247,12 @@ class TFrmMain : public QWidget {
   // True while IP detection, registration or the user search runs.
   bool NetworkBusy() const { return m_networkBusy; }
 
-  // Texts composed from the controls.
+  // Texts composed from the controls. The web address carries the share's
+  // key while sharing privately; the presence address never does.
   QString WebAddress() const;
+  QString PresenceAddress() const;
+  // The share's key while "Private sharing" is ticked, else "".
+  std::string ShareKey() const;
   QString InvitationBody() const;
   // "mailto:" address with percent-encoded query values.
   static QString MailtoAddress(const QString& to, const QString& subject, const QString& body);
@@ -279,6 +291,8 @@ class TFrmMain : public QWidget {
   void spnWidthChange();
   void spnHeightChange();
   void btnSendIPClick();
+  void chkPrivateClick();
+  void btnNewKeyClick();
   void btnSearchClick();
   void lstUsersDblClick(int row);
   void AdrChanged();
@@ -323,6 +337,10 @@ class TFrmMain : public QWidget {
   void WireController();
   // The port mapping and the reachability check for the listener just started.
   void StartInternet();
+  // The web address from the server address and the port, without a key.
+  QString ComposedAddress() const;
+  // The IPv6 line under the web address (key included).
+  void ShowIPv6Address();
 
   bool m_skinActive = false;
   bool m_skipConfirm = false;
