@@ -34,8 +34,8 @@ void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error
 // are decoded and compressed when saved. Throws for a JPEG that cannot be
 // read or parsed, and for a GIF or PNG that cannot be decoded (error then
 // reads "Cannot convert GIF to JPEG: " or "Cannot convert Png to JPEG: " and
-// the name).
-void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// the name). Returns false when the file is missing, true otherwise.
+bool LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
 
 // The per-format steps; each empties error first. On failure the bitmap or
 // jpeg stays as it was.
@@ -61,3 +61,7 @@ std::string DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
 std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeIco(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
+
+// Loads a picture as LoadGraphic does and turns a JPEG upright by its EXIF
+// orientation, reading the file once for both.
+void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);
