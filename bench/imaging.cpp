@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
   // Lookups of files a test deleted would print messages; keep them quiet.
   SetMessageDisplay([](MessageKind, const std::string&) {});
   // As in the program, where the cache exists before any thumbnail is made.
-  SetPictureMemoryPolicy();
+  KeepPictureMemoryInHeap();
   const std::string loadBefore = LoadAverage();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -71,25 +71,6 @@ class SlotGuard {
   SlotGuard& operator=(const SlotGuard&) = delete;
 };
 
-// Counts the thumbnails being made in the process. When the last one is done,
-// the memory that the pictures held (kept in the allocator's heaps for the
-// next picture of a batch) goes back to the system.
-class PictureWork {
- public:
-  PictureWork() { InWork().fetch_add(1); }
-  ~PictureWork() {
-    if (InWork().fetch_sub(1) == 1) malloc_trim(0);
-  }
-  PictureWork(const PictureWork&) = delete;
-  PictureWork& operator=(const PictureWork&) = delete;
-
- private:
-  static std::atomic<int>& InWork() {
-    static std::atomic<int> count{0};
-    return count;
-  }
-};
-
 // A path that a line of the list files can hold.
 bool StorablePath(const std::string& path) {
   return !path.empty() && path.find_first_of("\r\n") == std::string::npos;
@@ -162,7 +143,7 @@ struct TCacheObj::Job {
   bool made = false;
 };
 
-void SetPictureMemoryPolicy() {
+void KeepPictureMemoryInHeap() {
   static std::once_flag once;
   std::call_once(once, [] {
     // Blocks of 1 MiB or more (file bytes, decoder buffers) get pages of their
@@ -175,7 +156,7 @@ void SetPictureMemoryPolicy() {
 }
 
 TCacheObj::TCacheObj(const std::string& folder) : CacheFolder(SetCacheFolder(folder)) {
-  SetPictureMemoryPolicy();
+  KeepPictureMemoryInHeap();
 }
 
 TCacheObj::~TCacheObj() {
@@ -216,6 +197,29 @@ std::pair<int, int> TCacheObj::ThumbSize(int width, int height, int boxWidth, in
   }
   return {static_cast<int>(std::nearbyint(boxHeight * ratio)), boxHeight};
 }
+
+namespace {
+
+// Counts the thumbnails being made in the process. When the last one is done,
+// the memory that the pictures held (kept in the allocator's heaps for the
+// next picture of a batch) goes back to the system.
+class PictureWork {
+ public:
+  PictureWork() { InWork().fetch_add(1); }
+  ~PictureWork() {
+    if (InWork().fetch_sub(1) == 1) malloc_trim(0);
+  }
+  PictureWork(const PictureWork&) = delete;
+  PictureWork& operator=(const PictureWork&) = delete;
+
+ private:
+  static std::atomic<int>& InWork() {
+    static std::atomic<int> count{0};
+    return count;
+  }
+};
+
+}  // namespace
 
 bool TCacheObj::CreateThumb(const std::string& sourcePath, const std::string& target, int boxWidth,
                             int boxHeight, int filterIndex) {

@@ -57,10 +57,11 @@
 #include <utility>
 #include <vector>
 
-// Lets large blocks go back to the system when they are freed, so that the
+// Sets the allocator for pictures: small blocks are kept in its heaps for
+// reuse, large ones go back to the system when they are freed, so that the
 // memory of a thumbnail batch does not stay with the process. Process-wide and
 // idempotent; every TCacheObj calls it.
-void SetPictureMemoryPolicy();
+void KeepPictureMemoryInHeap();
 
 class TCacheObj {
  public:

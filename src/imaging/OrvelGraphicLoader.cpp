@@ -130,6 +130,30 @@ void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string
   }
 }
 
+bool LoadAsJpegIfPresent(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  if (!IsJpeg(fileName)) {
+    if (!IsRegularFile(fileName)) {
+      error = MissingFile(fileName);
+      return false;
+    }
+    LoadAsJpeg(fileName, jpeg, error);
+    return true;
+  }
+  // One open both tells a regular file and reads it.
+  std::string bytes;
+  const std::string failure = ReadPictureFile(fileName, bytes);
+  if (!failure.empty()) {
+    if (!IsRegularFile(fileName)) {
+      error = MissingFile(fileName);
+      return false;
+    }
+    throw std::runtime_error(failure);
+  }
+  error.clear();
+  jpeg.LoadFromBytes(std::move(bytes));
+  return true;
+}
+
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error) {
   if (!IsRegularFile(fileName)) {
     error = MissingFile(fileName);
@@ -184,28 +208,15 @@ void BmpToJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error)
   if (error.empty()) jpeg.Assign(std::move(picture));
 }
 
-bool LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
-  if (IsJpeg(fileName)) {
-    // One open both tells a regular file and reads it.
-    std::string bytes;
-    const std::string failure = ReadPictureFile(fileName, bytes);
-    if (!failure.empty()) {
-      if (!IsRegularFile(fileName)) {
-        error = MissingFile(fileName);
-        return false;
-      }
-      throw std::runtime_error(failure);
-    }
-    error.clear();
-    jpeg.LoadFromBytes(std::move(bytes));
-    return true;
-  }
+void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error) {
   if (!IsRegularFile(fileName)) {
     error = MissingFile(fileName);
-    return false;
+    return;
   }
   error.clear();
-  if (IsGif(fileName)) {
+  if (IsJpeg(fileName)) {
+    jpeg.LoadFromFile(fileName);
+  } else if (IsGif(fileName)) {
     GifToJpeg(fileName, jpeg, error);
   } else if (IsPng(fileName)) {
     PngToJpeg(fileName, jpeg, error);
@@ -214,5 +225,4 @@ bool LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error
   } else {
     error = "Unsupported graphic format";
   }
-  return true;
 }

@@ -30,12 +30,19 @@ bool IsSupportedPicture(const std::string& fileName);
 // but a regular file) give "File does not exist: " and the name as passed;
 // names no test accepts give "Unsupported graphic format".
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error);
+// The same, with a JPEG turned upright by its EXIF orientation; the file is
+// read once for both.
+void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);
 // Fills jpeg from the file: a JPEG keeps its bytes unchanged; GIF, PNG and BMP
 // are decoded and compressed when saved. Throws for a JPEG that cannot be
 // read or parsed, and for a GIF or PNG that cannot be decoded (error then
 // reads "Cannot convert GIF to JPEG: " or "Cannot convert Png to JPEG: " and
-// the name). Returns false when the file is missing, true otherwise.
-bool LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// the name).
+void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// The same, except that a file that is missing (no regular file) returns
+// false with the error set and jpeg unchanged; a JPEG is opened once for the
+// test and the reading.
+bool LoadAsJpegIfPresent(const std::string& fileName, JpegImage& jpeg, std::string& error);
 
 // The per-format steps; each empties error first. On failure the bitmap or
 // jpeg stays as it was.
@@ -61,7 +68,3 @@ std::string DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& bitmap
 std::string DecodePng(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeGif(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
 std::string DecodeIco(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
-
-// Loads a picture as LoadGraphic does and turns a JPEG upright by its EXIF
-// orientation, reading the file once for both.
-void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);

@@ -20,6 +20,18 @@
 
 namespace {
 
+// The date line's text for now. A thread formats it once a second at most.
+const std::string& CurrentDate() {
+  thread_local std::time_t shown = -1;
+  thread_local std::string text;
+  const std::time_t now = std::time(nullptr);
+  if (now != shown) {
+    text = FormatRfc822Date(now);
+    shown = now;
+  }
+  return text;
+}
+
 std::string ToUpperAscii(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -65,18 +77,6 @@ std::int64_t ParseContentLength(const std::string& line) {
   if (negative) value = -value;
   if (value > INT_MAX || value < INT_MIN) return -1;
   return value;
-}
-
-// The date line's text for now. A thread formats it once a second at most.
-const std::string& CurrentDate() {
-  thread_local std::time_t shown = -1;
-  thread_local std::string text;
-  const std::time_t now = std::time(nullptr);
-  if (now != shown) {
-    text = FormatRfc822Date(now);
-    shown = now;
-  }
-  return text;
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ bool TServerActions::SendPicture(const std::string& base, const std::string& nam
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
   // Only a regular file is a picture; anything else gets the not-found one.
-  if (!c.accepted || !LoadAsJpeg(c.path, image, error)) {
+  if (!c.accepted || !LoadAsJpegIfPresent(c.path, image, error)) {
     LoadAsJpeg(SystemFolder + "not found.jpg", image, error);
   }
   response = THttpResponse::Raw(image.Empty() ? std::string() : image.ReleaseBytes());

@@ -134,7 +134,7 @@ long ResidentBytes() {
 // its memory goes back to the system as soon as the last copy is freed,
 // under the memory policy that the thumbnail cache sets for the program.
 TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
-  SetPictureMemoryPolicy();
+  KeepPictureMemoryInHeap();
   constexpr int kWidth = 4000, kHeight = 3000;  // 36 MB of pixels
   constexpr long kPixelBytes = 3L * kWidth * kHeight;
   const long before = ResidentBytes();

@@ -102,14 +102,14 @@ TEST(PictureFiles, OnlyRegularFilesExist) {
     if (c.exists) {
       EXPECT_EQ("", error);
       EXPECT_EQ("abc", bytes);
-      EXPECT_THROW(LoadAsJpeg(c.path, jpeg, jpegError), std::runtime_error);
+      EXPECT_THROW(LoadAsJpegIfPresent(c.path, jpeg, jpegError), std::runtime_error);
       LoadGraphicUpright(c.path, upright, uprightError);
       EXPECT_NE("", uprightError);
       EXPECT_NE("File does not exist: " + c.path, uprightError);
     } else {
       EXPECT_EQ("File does not exist: " + c.path, error);
       EXPECT_EQ("untouched", bytes);
-      EXPECT_FALSE(LoadAsJpeg(c.path, jpeg, jpegError));
+      EXPECT_FALSE(LoadAsJpegIfPresent(c.path, jpeg, jpegError));
       EXPECT_EQ("File does not exist: " + c.path, jpegError);
       LoadGraphicUpright(c.path, upright, uprightError);
       EXPECT_EQ("File does not exist: " + c.path, uprightError);
