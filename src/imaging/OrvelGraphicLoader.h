@@ -30,9 +30,6 @@ bool IsSupportedPicture(const std::string& fileName);
 // but a regular file) give "File does not exist: " and the name as passed;
 // names no test accepts give "Unsupported graphic format".
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error);
-// The same, with a JPEG turned upright by its EXIF orientation; the file is
-// read once for both.
-void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);
 // Fills jpeg from the file: a JPEG keeps its bytes unchanged; GIF, PNG and BMP
 // are decoded and compressed when saved. Throws for a JPEG that cannot be
 // read or parsed, and for a GIF or PNG that cannot be decoded (error then
@@ -43,6 +40,9 @@ void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error
 // false with the error set and jpeg unchanged; a JPEG is opened once for the
 // test and the reading.
 bool LoadAsJpegIfPresent(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// LoadGraphic with a JPEG turned upright by its EXIF orientation; the file is
+// read once for both.
+void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);
 
 // The per-format steps; each empties error first. On failure the bitmap or
 // jpeg stays as it was.
