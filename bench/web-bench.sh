@@ -6,12 +6,17 @@
 #   lighttpd; a name search over 100,000 files vs find -iname.
 # Usage: bench/web-bench.sh [build folder]   (needs: scripts/install-deps.sh bench)
 # DURATION (seconds per wrk run, default 5), BIG_MIB (default 2048) and ROUNDS
-# (downloads per server, default 5) adjust it.
+# (downloads per server, default 5) adjust it. PARTS picks the measures (any of
+# "list pic download search", default all). BASE names another mirelo-share
+# (an earlier build) that serves the same data beside this one, so that both
+# are measured in one session under the same load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 exe=$(realpath "$build/mirelo-share")
 duration=${DURATION:-5}
+parts=" ${PARTS:-list pic download search} "
+base_exe=${BASE:+$(realpath "$BASE")}
 big_mib=${BIG_MIB:-2048}
 for tool in nginx lighttpd wrk curl find python3; do
   command -v "$tool" >/dev/null || command -v "/usr/sbin/$tool" >/dev/null ||
@@ -35,7 +40,7 @@ free_port() {
 echo "# fixtures in $tmp"
 data=$tmp/data
 mkdir -p "$data/list" "$data/pic" "$data/big" "$data/tree" "$tmp/work"
-python3 - "$data" "$build/system/not found.jpg" <<'PY'
+python3 - "$data" "$build/system/not found.jpg" "$parts" <<'PY'
 import os, random, struct, sys
 data, jpeg = sys.argv[1], open(sys.argv[2], 'rb').read()
 # 800 files and 200 pictures in one folder.
@@ -59,7 +64,7 @@ hdr += struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pix), 2835, 2835, 0, 
 open(f'{data}/pic/noise.bmp', 'wb').write(hdr + pix)
 # 100,000 files in 100 x 10 folders; one name in 1,000 holds "needle".
 n = 0
-for a in range(100):
+for a in range(100 if ' search ' in sys.argv[3] else 0):
     for b in range(10):
         d = f'{data}/tree/d{a:03d}/s{b}'
         os.makedirs(d)
@@ -68,7 +73,9 @@ for a in range(100):
             open(f'{d}/{name}', 'wb').close()
             n += 1
 PY
-head -c $((big_mib * 1024 * 1024)) /dev/urandom > "$data/big/big.bin"
+if [[ $parts == *" download "* ]]; then
+  head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$data/big/big.bin"
+fi
 # The fixtures reach the disk now, not while the servers are measured.
 sync
 
@@ -76,6 +83,7 @@ sync
 port=$(free_port)
 MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$data" --port "$port" --workdir "$tmp/work" \
   --internal --no-port-mapping --user mirelo-bench >"$tmp/ours.log" 2>&1 &
+ours_pid=$!
 pids+=($!)
 ours=http://127.0.0.1:$port
 for _ in $(seq 50); do curl -fs -o /dev/null "$ours/pic/" && break; sleep 0.1; done
@@ -94,6 +102,21 @@ pids+=($!)
 gallery=http://127.0.0.1:$gport
 for _ in $(seq 50); do curl -fs -o /dev/null "$gallery/pic/" && break; sleep 0.1; done
 curl -fs -o /dev/null "$gallery/list/"  # makes its 200 thumbnails
+
+# The earlier build, if any, on the same folder with its own work folder.
+if [ -n "$base_exe" ]; then
+  bport=$(free_port)
+  mkdir -p "$tmp/basework"
+  # Builds from before port mapping know no --no-port-mapping (and map nothing).
+  nomap=$("$base_exe" --help 2>&1 | grep -q -- --no-port-mapping && echo --no-port-mapping || true)
+  MIRELO_LOOPBACK_ONLY=1 "$base_exe" --headless --folder "$data" --port "$bport" \
+    --workdir "$tmp/basework" --internal $nomap --user mirelo-bench >"$tmp/base.log" 2>&1 &
+  base_pid=$!
+  pids+=($!)
+  base_url=http://127.0.0.1:$bport
+  for _ in $(seq 50); do curl -fs -o /dev/null "$base_url/pic/" && break; sleep 0.1; done
+  curl -fs -o /dev/null "$base_url/list/"
+fi
 
 # nginx with autoindex and sendfile, two workers.
 nport=$(free_port)
@@ -124,6 +147,7 @@ http {
 }
 CONF
 nginx -c "$tmp/nginx/nginx.conf" -p "$tmp/nginx" &
+nginx_pid=$!
 pids+=($!)
 nginx_url=http://127.0.0.1:$nport
 
@@ -143,40 +167,68 @@ for u in "$nginx_url/pic/pic.jpg" "$lighttpd_url/pic/pic.jpg"; do
   for _ in $(seq 50); do curl -fs -o /dev/null "$u" && break; sleep 0.1; done
 done
 
-rps() {  # url connections -> requests per second (and errors, if any)
-  local out
+# Processor time (user and system, clock ticks) of a process and its children.
+cpu_ticks() {
+  local t=0 p
+  for p in "$1" $(pgrep -P "$1" || true); do
+    t=$((t + $(awk '{print $14 + $15}' "/proc/$p/stat" 2>/dev/null || echo 0)))
+  done
+  echo "$t"
+}
+
+# url connections pid -> requests per second, then the server's processor time
+# per request in microseconds (and errors, if any)
+rps() {
+  local out before after
+  before=$(cpu_ticks "$3")
   out=$(wrk -t2 -c"$2" -d"${duration}s" -H "Connection: close" "$1")
-  local r e
+  after=$(cpu_ticks "$3")
+  local r n e
   r=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
+  n=$(awk '/requests in/ {print $1}' <<<"$out")
   e=$(grep -E "Socket errors|Non-2xx" <<<"$out" | tr -s ' ' | tr '\n' ' ' || true)
-  echo "$r${e:+ ($e)}"
+  local us
+  us=$(python3 -c "print(round(($after - $before) * 1e6 / $(getconf CLK_TCK) / max($n, 1)))")
+  echo "$r ${us}us${e:+ ($e)}"
+}
+
+ratio() { python3 -c "import sys; print(f'{float(sys.argv[1].split()[0]) / float(sys.argv[2].split()[0]):.2f}')" "$1" "$2" 2>/dev/null || echo '?'; }
+
+# Requests/s and processor time per request of ours (and the earlier build)
+# beside nginx, with the ratios of requests/s.
+side_by_side() {  # label path-on-ours path-on-nginx connections
+  local m n b=""
+  m=$(rps "$ours$2" "$4" "$ours_pid")
+  n=$(rps "$nginx_url$3" "$4" "$nginx_pid")
+  [ -n "$base_exe" ] && b=$(rps "$base_url$2" "$4" "$base_pid")
+  printf '  %2d connections: mirelo %s   %s %s   (%sx)' "$4" "$m" "$1" "$n" "$(ratio "$m" "$n")"
+  [ -n "$base_exe" ] && printf '   base %s (%sx)' "$b" "$(ratio "$b" "$n")"
+  echo
 }
 
 echo
-echo "== listing of a 1,000-entry folder, requests/s (wrk, Connection: close)"
-for c in 16 64; do
-  printf '  %2d connections: mirelo %s   nginx autoindex %s\n' "$c" \
-    "$(rps "$ours/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
-done
+if [[ $parts == *" list "* ]]; then
+  echo "== listing of a 1,000-entry folder, requests/s and server CPU per request (wrk, Connection: close)"
+  for c in 16 64; do side_by_side "nginx autoindex" /list/ /list/ "$c"; done
 
-echo "== the same listing in the gallery pages, requests/s (wrk, Connection: close)"
-for c in 16 64; do
-  printf '  %2d connections: mirelo gallery %s   nginx autoindex %s\n' "$c" \
-    "$(rps "$gallery/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
-done
-size_classic=$(curl -fs "$ours/list/" | wc -c)
-size_gallery=$(curl -fs "$gallery/list/" | wc -c)
-size_nginx=$(curl -fs "$nginx_url/list/" | wc -c)
-printf '  page bytes: classic %s   gallery %s   nginx autoindex %s   (gallery / nginx %s)\n' \
-  "$size_classic" "$size_gallery" "$size_nginx" \
-  "$(python3 -c "print(round($size_gallery / $size_nginx, 2))")"
+  echo "== the same listing in the gallery pages, requests/s (wrk, Connection: close)"
+  for c in 16 64; do
+    printf '  %2d connections: mirelo gallery %s   nginx autoindex %s\n' "$c" \
+      "$(rps "$gallery/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
+  done
+  size_classic=$(curl -fs "$ours/list/" | wc -c)
+  size_gallery=$(curl -fs "$gallery/list/" | wc -c)
+  size_nginx=$(curl -fs "$nginx_url/list/" | wc -c)
+  printf '  page bytes: classic %s   gallery %s   nginx autoindex %s   (gallery / nginx %s)\n' \
+    "$size_classic" "$size_gallery" "$size_nginx" \
+    "$(python3 -c "print(round($size_gallery / $size_nginx, 2))")"
+fi
 
-echo "== one 20 KB picture, requests/s"
-for c in 16 64; do
-  printf '  %2d connections: mirelo %s   nginx %s\n' "$c" \
-    "$(rps "$ours/pic/pic.jpg" "$c")" "$(rps "$nginx_url/pic/pic.jpg" "$c")"
-done
-
+if [[ $parts == *" pic "* ]]; then
+  echo "== one 20 KB picture, requests/s and server CPU per request"
+  for c in 16 64; do side_by_side nginx /pic/pic.jpg /pic/pic.jpg "$c"; done
+fi
+if [[ $parts == *" download "* ]]; then
 # Loopback throughput swings widely from one transfer to the next (where the
 # scheduler puts sender and receiver), so the servers take turns, five rounds,
 # each round started by the next server.
@@ -206,7 +258,9 @@ for _ in $(seq "$rounds"); do
 done
 printf '  mirelo %s   nginx %s   lighttpd %s\n' "${best[mirelo]}" "${best[nginx]}" "${best[lighttpd]}"
 printf '  each run: mirelo%s; nginx%s; lighttpd%s\n' "${all[mirelo]}" "${all[nginx]}" "${all[lighttpd]}"
+fi
 
+[[ $parts == *" search "* ]] || exit 0
 echo "== name search over 100,000 files, ms (median of 5, warm cache)"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 find "$data/tree" -iname '*needle*' >/dev/null

@@ -18,6 +18,8 @@ fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
   packages+=(nginx-light lighttpd wrk curl python3)
+  # Real photos for bench/memory-bench.sh and bench/browser-bench.sh.
+  packages+=(ukui-wallpapers mate-backgrounds)
 fi
 
 sudo=""

@@ -3,11 +3,49 @@
 
 #include "imaging/ImageLimits.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+namespace {
+
+// Pictures of this many bytes or more get pages of their own.
+constexpr std::size_t kOwnPagesBytes = 4u << 20;
+constexpr std::size_t kHugePage = 2u << 20;
+
+}  // namespace
+
+void PixelRelease::operator()(std::uint8_t* pixels) const noexcept {
+  if (mapped > 0) {
+    ::munmap(pixels, mapped);
+  } else {
+    delete[] pixels;
+  }
+}
+
+PixelMemory AllocatePixelMemory(std::size_t bytes) {
+  if (bytes < kOwnPagesBytes) return PixelMemory(new std::uint8_t[bytes], PixelRelease{});
+  // Whole huge pages on a huge-page boundary: a little more is mapped, then
+  // the ends beyond the boundaries are given back.
+  const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* raw =
+      ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  auto* start = static_cast<std::uint8_t*>(raw);
+  const auto address = reinterpret_cast<std::uintptr_t>(start);
+  auto* aligned =
+      reinterpret_cast<std::uint8_t*>((address + kHugePage - 1) / kHugePage * kHugePage);
+  const std::size_t head = static_cast<std::size_t>(aligned - start);
+  if (head > 0) ::munmap(start, head);
+  if (kHugePage - head > 0) ::munmap(aligned + size, kHugePage - head);
+  ::madvise(aligned, size, MADV_HUGEPAGE);
+  return PixelMemory(aligned, PixelRelease{size});
+}
 
 int BitsPerPixel(PixelFormat format) {
   switch (format) {
@@ -77,7 +115,7 @@ Bitmap::Bitmap(const Bitmap& other)
       palette_(other.palette_) {
   if (other.data_) {
     const std::size_t bytes = stride_ * static_cast<std::size_t>(height_);
-    data_ = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+    data_ = AllocatePixelMemory(bytes);
     std::memcpy(data_.get(), other.data_.get(), bytes);
   }
 }
@@ -119,7 +157,7 @@ void Bitmap::SetSize(int width, int height) {
   const int oldWidth = width_;
   const int oldHeight = height_;
   const std::size_t oldStride = stride_;
-  std::unique_ptr<std::uint8_t[]> old = std::move(data_);
+  PixelMemory old = std::move(data_);
   width_ = width;
   height_ = height;
   stride_ = 0;
@@ -158,8 +196,7 @@ void Bitmap::Clear() {
 void Bitmap::Allocate(int width, int height) {
   const int bits = BitsPerPixel();
   stride_ = StrideFor(width, bits);
-  data_ =
-      std::make_unique_for_overwrite<std::uint8_t[]>(stride_ * static_cast<std::size_t>(height));
+  data_ = AllocatePixelMemory(stride_ * static_cast<std::size_t>(height));
   const std::size_t packed = PackedBytes(width, bits);
   if (packed < stride_) {
     for (int y = 0; y < height; ++y) std::memset(Row(y) + packed, 0, stride_ - packed);

@@ -14,6 +14,19 @@ enum class PixelFormat : std::uint8_t { Pal1, Pal4, Pal8, Bgr24, Bgra32 };
 // Bits per pixel of a layout: 1, 4, 8, 24 or 32.
 int BitsPerPixel(PixelFormat format);
 
+// Frees pixel memory: pages of their own (mapped bytes) or a heap block.
+struct PixelRelease {
+  std::size_t mapped = 0;
+  void operator()(std::uint8_t* pixels) const noexcept;
+};
+using PixelMemory = std::unique_ptr<std::uint8_t[], PixelRelease>;
+
+// Uninitialised pixel memory. Large pictures get pages of their own (huge
+// pages where the system offers them, so that first use costs few faults),
+// which go back to the system as soon as the picture is freed; small ones
+// come from the heap. Throws std::bad_alloc.
+PixelMemory AllocatePixelMemory(std::size_t bytes);
+
 // One palette colour, in the byte order of the 32-bit layout.
 struct PaletteEntry {
   std::uint8_t b = 0, g = 0, r = 0, a = 0;
@@ -84,7 +97,7 @@ class Bitmap {
   int height_ = 0;
   PixelFormat format_ = PixelFormat::Bgr24;
   std::size_t stride_ = 0;
-  std::unique_ptr<std::uint8_t[]> data_;
+  PixelMemory data_;
   std::vector<PaletteEntry> palette_;
 };
 

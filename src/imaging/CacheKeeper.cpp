@@ -146,9 +146,11 @@ struct TCacheObj::Job {
 void KeepPictureMemoryInHeap() {
   static std::once_flag once;
   std::call_once(once, [] {
-    // Blocks below the threshold come from the heap; a freed top of the heap
-    // is given back only beyond the trim threshold.
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    // Blocks of 1 MiB or more (file bytes, decoder buffers) get pages of their
+    // own and leave with their last use, wherever the thread's heap is; the
+    // pictures themselves do so in Bitmap. Smaller blocks stay in the heaps
+    // for reuse; a freed top of the heap is given back beyond the threshold.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
   });
 }
@@ -196,16 +198,37 @@ std::pair<int, int> TCacheObj::ThumbSize(int width, int height, int boxWidth, in
   return {static_cast<int>(std::nearbyint(boxHeight * ratio)), boxHeight};
 }
 
+namespace {
+
+// Counts the thumbnails being made in the process. When the last one is done,
+// the memory that the pictures held (kept in the allocator's heaps for the
+// next picture of a batch) goes back to the system.
+class PictureWork {
+ public:
+  PictureWork() { InWork().fetch_add(1); }
+  ~PictureWork() {
+    if (InWork().fetch_sub(1) == 1) malloc_trim(0);
+  }
+  PictureWork(const PictureWork&) = delete;
+  PictureWork& operator=(const PictureWork&) = delete;
+
+ private:
+  static std::atomic<int>& InWork() {
+    static std::atomic<int> count{0};
+    return count;
+  }
+};
+
+}  // namespace
+
 bool TCacheObj::CreateThumb(const std::string& sourcePath, const std::string& target, int boxWidth,
                             int boxHeight, int filterIndex) {
+  PictureWork work;
   try {
     Bitmap bitmap;
     std::string error;
     // A picture that did not load stays empty and fails at the size.
-    LoadGraphic(sourcePath, bitmap, error);
-    if (IsJpeg(sourcePath) && !bitmap.Empty()) {
-      ApplyOrientation(bitmap, ReadJpegOrientation(sourcePath));
-    }
+    LoadGraphicUpright(sourcePath, bitmap, error);
     const auto [w, h] = ThumbSize(bitmap.Width(), bitmap.Height(), boxWidth, boxHeight);
     if (!PictureSizeAllowed(w, h)) return false;
     ResizeBitmap(w, h, filterIndex, bitmap);

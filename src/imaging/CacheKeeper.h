@@ -57,8 +57,9 @@
 #include <utility>
 #include <vector>
 
-// Lets the allocator keep blocks of up to 64 MiB in its heap after they are
-// freed instead of returning them to the system at once. Process-wide and
+// Sets the allocator for pictures: small blocks are kept in its heaps for
+// reuse, large ones go back to the system when they are freed, so that the
+// memory of a thumbnail batch does not stay with the process. Process-wide and
 // idempotent; every TCacheObj calls it.
 void KeepPictureMemoryInHeap();
 

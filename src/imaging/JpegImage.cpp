@@ -275,8 +275,7 @@ int ReadExifOrientation(const std::uint8_t* data, std::size_t size) {
 
 int ReadJpegOrientation(const std::string& fileName) {
   std::string bytes;
-  // The EXIF block is the first or second segment and at most 64 KiB long.
-  if (!ReadPictureFileStart(fileName, bytes, 2 * 65'536 + 4).empty()) return 1;
+  if (!ReadPictureFileStart(fileName, bytes, kJpegOrientationSearchBytes).empty()) return 1;
   return ReadExifOrientation(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
@@ -312,6 +311,15 @@ void JpegImage::Assign(Bitmap&& bitmap) {
 std::string JpegImage::SaveToBytes() const {
   if (holdsBytes_) return bytes_;
   return EncodeJpeg(bitmap_, 90);
+}
+
+std::string JpegImage::ReleaseBytes() {
+  std::string bytes = holdsBytes_ ? std::move(bytes_) : EncodeJpeg(bitmap_, 90);
+  bytes_.clear();
+  holdsBytes_ = false;
+  width_ = height_ = 0;
+  bitmap_.Clear();
+  return bytes;
 }
 
 void JpegImage::SaveToFile(const std::string& fileName) const {

@@ -33,6 +33,8 @@ class JpegImage {
   // The JPEG file: the bytes as read, or the Bitmap compressed at quality 90.
   // Throws std::runtime_error when the object is empty or compression fails.
   std::string SaveToBytes() const;
+  // The same, leaving the object empty: held file bytes are moved, not copied.
+  std::string ReleaseBytes();
   // Writes SaveToBytes() to a temporary file beside fileName, then renames it
   // over fileName. Throws std::runtime_error on failure.
   void SaveToFile(const std::string& fileName) const;
@@ -61,5 +63,8 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality = 90);
 // The orientation tag (0x0112) of the EXIF block of JPEG bytes: 1 to 8, or 1
 // when there is none or it is malformed.
 int ReadExifOrientation(const std::uint8_t* data, std::size_t size);
-// The same for a JPEG file; reads only the start of the file. 1 on any failure.
+// The same for a JPEG file; reads only its first kJpegOrientationSearchBytes.
+// 1 on any failure.
 int ReadJpegOrientation(const std::string& fileName);
+// The EXIF block is the first or second segment and at most 64 KiB long.
+inline constexpr std::size_t kJpegOrientationSearchBytes = 2 * 65'536 + 4;

@@ -4,6 +4,7 @@
 #include "base/FileUtil.h"
 #include "imaging/ColourProfile.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <stdexcept>
 #include <string_view>
@@ -112,6 +113,58 @@ void LoadWebp(const std::string& fileName, Bitmap& bitmap, std::string& error) {
 
 void LoadEmf(const std::string& fileName, Bitmap&, std::string& error) {
   error = "Metafile pictures cannot be shown here: " + fileName;
+}
+
+void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error) {
+  if (!IsJpeg(fileName)) {
+    LoadGraphic(fileName, bitmap, error);
+    return;
+  }
+  try {
+    std::string bytes;
+    error = ReadPictureFile(fileName, bytes);
+    if (!error.empty()) {
+      if (!IsRegularFile(fileName)) error = MissingFile(fileName);
+      return;
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    Bitmap picture;
+    error = DecodeJpeg(data, bytes.size(), picture);
+    if (!error.empty()) return;
+    // The orientation is looked for where ReadJpegOrientation looks.
+    const int orientation =
+        ReadExifOrientation(data, std::min(bytes.size(), kJpegOrientationSearchBytes));
+    // The file's bytes go before the picture may be copied to turn it.
+    std::string().swap(bytes);
+    ApplyOrientation(picture, orientation);
+    bitmap = std::move(picture);
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+}
+
+bool LoadAsJpegIfPresent(const std::string& fileName, JpegImage& jpeg, std::string& error) {
+  if (!IsJpeg(fileName)) {
+    if (!IsRegularFile(fileName)) {
+      error = MissingFile(fileName);
+      return false;
+    }
+    LoadAsJpeg(fileName, jpeg, error);
+    return true;
+  }
+  // One open both tells a regular file and reads it.
+  std::string bytes;
+  const std::string failure = ReadPictureFile(fileName, bytes);
+  if (!failure.empty()) {
+    if (!IsRegularFile(fileName)) {
+      error = MissingFile(fileName);
+      return false;
+    }
+    throw std::runtime_error(failure);
+  }
+  error.clear();
+  jpeg.LoadFromBytes(std::move(bytes));
+  return true;
 }
 
 void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error) {

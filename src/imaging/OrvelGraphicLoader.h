@@ -40,6 +40,13 @@ void LoadGraphic(const std::string& fileName, Bitmap& bitmap, std::string& error
 // reads "Cannot convert GIF to JPEG: " or "Cannot convert Png to JPEG: " and
 // the name).
 void LoadAsJpeg(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// The same, except that a file that is missing (no regular file) returns
+// false with the error set and jpeg unchanged; a JPEG is opened once for the
+// test and the reading.
+bool LoadAsJpegIfPresent(const std::string& fileName, JpegImage& jpeg, std::string& error);
+// LoadGraphic with a JPEG turned upright by its EXIF orientation; the file is
+// read once for both.
+void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string& error);
 
 // The per-format steps; each empties error first. On failure the bitmap or
 // jpeg stays as it was.

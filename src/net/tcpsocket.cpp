@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
+#include <sys/uio.h>
 #include <time.h>
 
 #include <algorithm>
@@ -55,6 +56,12 @@ bool IsNumericIPv6(const std::string& text) {
 
 std::string NumericHost(const sockaddr_storage& addr, socklen_t size) {
   if (size == 0) return {};
+  if (addr.ss_family == AF_INET && size >= sizeof(sockaddr_in)) {
+    char text[INET_ADDRSTRLEN];
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(addr);
+    if (inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text) == nullptr) return {};
+    return text;
+  }
   char host[NI_MAXHOST];
   if (getnameinfo(reinterpret_cast<const sockaddr*>(&addr), size, host, sizeof host, nullptr, 0,
                   NI_NUMERICHOST) != 0)
@@ -802,8 +809,51 @@ void TTcpBlockingSocket::SendText(std::string_view text, bool more) {
   SendBytes(text.data(), static_cast<int>(text.size()), more);
 }
 
+int TTcpBlockingSocket::SendTexts(std::string_view first, std::string_view second) {
+  lastError_ = 0;
+  if (!handle_.valid()) {
+    lastError_ = SocketError::NotSocket;
+    return 0;
+  }
+  const std::size_t total = first.size() + second.size();
+  if (first.empty() || second.empty() || total > static_cast<std::size_t>(SendMaxChunk)) {
+    const int a = SendBytes(first.data(), static_cast<int>(first.size()), !second.empty());
+    if (lastError_ != 0 || a != static_cast<int>(first.size())) return a;
+    return a + SendBytes(second.data(), static_cast<int>(second.size()));
+  }
+  iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                    {const_cast<char*>(second.data()), second.size()}};
+  msghdr message{};
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
+  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0);
+  ssize_t n = RetryEintr([&] { return ::sendmsg(handle_.get(), &message, flags); });
+  if (n < 0 && SendTimeoutMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    n = 0;  // no room yet: the rest below waits for it
+  } else if (n < 0) {
+    SetPlatformError(errno);
+    return 0;
+  }
+  // What did not fit goes out as SendBytes sends, waiting for room.
+  std::size_t sent = static_cast<std::size_t>(n);
+  if (sent < first.size()) {
+    const std::string_view rest = first.substr(sent);
+    sent += static_cast<std::size_t>(SendBytes(rest.data(), static_cast<int>(rest.size()), true));
+    if (lastError_ != 0 || sent < first.size()) return static_cast<int>(sent);
+  }
+  if (sent < total) {
+    const std::string_view rest = second.substr(sent - first.size());
+    sent += static_cast<std::size_t>(SendBytes(rest.data(), static_cast<int>(rest.size())));
+  }
+  return static_cast<int>(sent);
+}
+
 void TTcpBlockingSocket::Close() {
-  if (handle_.valid() && lastError_ == 0) {
+  // A request read whole with nothing after it needs no lingering close: the
+  // close sends the same end of stream that a shutdown would.
+  const bool lingering = handle_.valid() && lastError_ == 0 &&
+                         (!inputComplete_ || !pending_.empty() || PendingBytes() > 0);
+  if (lingering) {
     ::shutdown(handle_.get(), SHUT_WR);
     bool unread = !pending_.empty() || PendingBytes() > 0;
     if (!inputComplete_ || unread) {

@@ -20,6 +20,18 @@
 
 namespace {
 
+// The date line's text for now. A thread formats it once a second at most.
+const std::string& CurrentDate() {
+  thread_local std::time_t shown = -1;
+  thread_local std::string text;
+  const std::time_t now = std::time(nullptr);
+  if (now != shown) {
+    text = FormatRfc822Date(now);
+    shown = now;
+  }
+  return text;
+}
+
 std::string ToUpperAscii(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -259,7 +271,7 @@ void TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol) {
   if (withProtocol) {
     std::vector<std::string>& lines = response.Headers;
     lines.push_back("Connection: close");
-    lines.push_back("Date: " + FormatRfc822Date(std::time(nullptr)));
+    lines.push_back("Date: " + CurrentDate());
     lines.push_back("Server: Mirelo File Share");
     lines.emplace_back();
     for (const auto& line : lines) {
@@ -267,16 +279,16 @@ void TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol) {
       head += "\r\n";
     }
   }
-  // The head waits for the start of the body, so both leave together.
-  Socket.SendText(head, response.HasBody());
-  if (Socket.LastErrorCode() != 0) return;
-
   if (response.Kind == THttpResponse::TBody::File) {
+    // The head waits for the start of the body, so both leave together.
+    Socket.SendText(head, response.HasBody());
+    if (Socket.LastErrorCode() != 0) return;
     StatusFile = response.ReportName;
     Report("Downloading...");
     response.File.Send(Socket);
-  } else if (!response.Body.empty()) {
-    Socket.SendBytes(response.Body.data(), static_cast<int>(response.Body.size()));
+  } else {
+    Socket.SendTexts(head, response.Body);
+    if (Socket.LastErrorCode() != 0) return;
   }
   Report("-1");
 }

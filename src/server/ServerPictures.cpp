@@ -12,13 +12,13 @@ bool IsPictureName(const std::string& name) { return IsSupportedPicture(name); }
 bool TServerActions::SendPicture(const std::string& base, const std::string& name,
                                  THttpResponse& response) {
   const TConfined c = ConfinePath(base, base + name);
-  // Only a regular file is a picture; anything else gets the not-found one.
-  const std::string source =
-      c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder + "not found.jpg";
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
-  LoadAsJpeg(source, image, error);
-  response = THttpResponse::Raw(image.Empty() ? std::string() : image.SaveToBytes());
+  // Only a regular file is a picture; anything else gets the not-found one.
+  if (!c.accepted || !LoadAsJpegIfPresent(c.path, image, error)) {
+    LoadAsJpeg(SystemFolder + "not found.jpg", image, error);
+  }
+  response = THttpResponse::Raw(image.Empty() ? std::string() : image.ReleaseBytes());
   response.Headers.emplace_back("Content-type: image/jpeg");
   response.Headers.emplace_back("Content-Length: " + std::to_string(response.Body.size()));
   response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +

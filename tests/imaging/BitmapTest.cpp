@@ -1,11 +1,14 @@
 // Tests of the in-memory picture and its orientation transforms.
 #include "imaging/Bitmap.h"
 
+#include "imaging/CacheKeeper.h"
 #include "imaging/ImageLimits.h"
 #include "imaging/LoaderFixtures.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 TEST(Bitmap, FreshIsEmpty) {
@@ -112,6 +115,52 @@ TEST(Bitmap, CopiesAreDeep) {
 // A 3 x 2 picture with letters for pixels:  a b c
 //                                           d e f
 // and how each orientation shows it upright.
+namespace {
+
+// Resident bytes of this process.
+long ResidentBytes() {
+  long pages = 0, resident = 0;
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
+  std::fclose(f);
+  return read == 2 ? resident * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
+}  // namespace
+
+// A large picture is a plain value like a small one (white when made, deep
+// copies, moves that keep the pixels, resizing that keeps the overlap), and
+// its memory goes back to the system as soon as the last copy is freed,
+// under the memory policy that the thumbnail cache sets for the program.
+TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
+  KeepPictureMemoryInHeap();
+  constexpr int kWidth = 4000, kHeight = 3000;  // 36 MB of pixels
+  constexpr long kPixelBytes = 3L * kWidth * kHeight;
+  const long before = ResidentBytes();
+  ASSERT_GT(before, 0);
+  {
+    Bitmap big(kWidth, kHeight);
+    EXPECT_EQ(0xFFFFFFu, big.PixelRgb(kWidth - 1, kHeight - 1));
+    big.Row(kHeight - 1)[0] = 7;
+    big.Row(0)[3 * (kWidth - 1) + 2] = 9;
+    EXPECT_GE(ResidentBytes() - before, kPixelBytes * 9 / 10);
+    Bitmap copy = big;
+    big.Row(kHeight - 1)[0] = 8;
+    EXPECT_EQ(7, copy.Row(kHeight - 1)[0]);
+    Bitmap moved = std::move(copy);
+    EXPECT_TRUE(copy.Empty());
+    EXPECT_EQ(7, moved.Row(kHeight - 1)[0]);
+    EXPECT_EQ(9, moved.Row(0)[3 * (kWidth - 1) + 2]);
+    moved.SetSize(kWidth / 2, kHeight);  // smaller: a heap block
+    EXPECT_EQ(7, moved.Row(kHeight - 1)[0]);
+    moved.SetSize(kWidth, kHeight);  // large again
+    EXPECT_EQ(7, moved.Row(kHeight - 1)[0]);
+    EXPECT_EQ(0xFFFFFFu, moved.PixelRgb(kWidth - 1, 0));
+  }
+  EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
+}
+
 TEST(ApplyOrientation, EveryValue) {
   struct Case {
     int orientation;

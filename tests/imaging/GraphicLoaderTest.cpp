@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -92,13 +93,29 @@ TEST(PictureFiles, OnlyRegularFilesExist) {
     EXPECT_EQ(c.exists, IsRegularFile(c.path));
     std::string bytes = "untouched";
     const std::string error = ReadPictureFile(c.path, bytes);
+    // The JPEG loaders read the file once instead of testing it first; a
+    // missing file still comes back as missing, and "abc" is read and fails.
+    JpegImage jpeg;
+    std::string jpegError;
+    Bitmap upright;
+    std::string uprightError;
     if (c.exists) {
       EXPECT_EQ("", error);
       EXPECT_EQ("abc", bytes);
+      EXPECT_THROW(LoadAsJpegIfPresent(c.path, jpeg, jpegError), std::runtime_error);
+      LoadGraphicUpright(c.path, upright, uprightError);
+      EXPECT_NE("", uprightError);
+      EXPECT_NE("File does not exist: " + c.path, uprightError);
     } else {
       EXPECT_EQ("File does not exist: " + c.path, error);
       EXPECT_EQ("untouched", bytes);
+      EXPECT_FALSE(LoadAsJpegIfPresent(c.path, jpeg, jpegError));
+      EXPECT_EQ("File does not exist: " + c.path, jpegError);
+      LoadGraphicUpright(c.path, upright, uprightError);
+      EXPECT_EQ("File does not exist: " + c.path, uprightError);
     }
+    EXPECT_TRUE(jpeg.Empty());
+    EXPECT_TRUE(upright.Empty());
   }
   ::close(s);
 }
@@ -353,6 +370,61 @@ TEST(LoadAsJpeg, FailuresTextOrThrowAsEachFormatDoes) {
 
 // Hand-made BMP variants the suite does not cover well: RLE with deltas and
 // literals, 16-bit 5-6-5, top-down 32-bit, OS/2 headers, and bad data.
+// One read gives the pixels and the orientation: the result is the picture
+// LoadGraphic gives, turned as ReadJpegOrientation says; other formats and
+// JPEGs without the tag come back as LoadGraphic gives them.
+TEST(LoadGraphicUpright, TurnsJpegsByTheirOwnTag) {
+  TempFolder dir;
+  const Bitmap picture = TestPicture(6, 4);
+  const std::string plain = MakeJpeg(6, 4, 3, [&] {
+    std::string samples;
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < 6; ++x) {
+        const std::uint32_t c = TestColour(x, y);
+        samples += static_cast<char>(c >> 16);
+        samples += static_cast<char>(c >> 8);
+        samples += static_cast<char>(c);
+      }
+    }
+    return samples;
+  }());
+  struct Case {
+    std::string name;
+    std::string bytes;
+    int width, height;
+  };
+  const Case cases[] = {
+      {"plain.jpg", plain, 6, 4},
+      {"one.jpg", WithExifOrientation(plain, 1, false), 6, 4},
+      {"three.jpeg", WithExifOrientation(plain, 3, true), 6, 4},
+      {"six.jpg", WithExifOrientation(plain, 6, false), 4, 6},
+      {"eight.JPG", WithExifOrientation(plain, 8, true), 4, 6},
+      {"picture.bmp", MakeBmp24(picture), 6, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write(c.name, c.bytes);
+    Bitmap expected;
+    std::string error;
+    LoadGraphic(path, expected, error);
+    ASSERT_EQ("", error);
+    if (IsJpeg(path)) ApplyOrientation(expected, ReadJpegOrientation(path));
+    Bitmap upright;
+    LoadGraphicUpright(path, upright, error);
+    ASSERT_EQ("", error);
+    EXPECT_EQ(c.width, upright.Width());
+    EXPECT_EQ(c.height, upright.Height());
+    ASSERT_EQ(expected.Width(), upright.Width());
+    ASSERT_EQ(expected.Height(), upright.Height());
+    EXPECT_EQ(0, MaxChannelDifference(expected, upright));
+  }
+  Bitmap untouched = picture;
+  std::string error;
+  LoadGraphicUpright(dir.Write("bad.jpg", "not a jpeg"), untouched, error);
+  EXPECT_NE("", error);
+  EXPECT_EQ(0, MaxChannelDifference(picture, untouched));
+}
+
 TEST(DecodeBmp, HandMadeVariants) {
   const std::string pal2 = std::string("\0\0\xFF\0", 4) + std::string("\xFF\0\0\0", 4);
   // RLE8 3 x 2 (rows bottom first): run of 3 red; end of line; literal of 3

@@ -395,6 +395,46 @@ TEST_F(SocketPair, SendFileSendsTheRangeToASlowReader) {
   EXPECT_TRUE(received == bytes.substr(1000, static_cast<std::size_t>(count)));
 }
 
+// Two texts leave in order and whole, whether they fit in one call, the
+// first is empty, the second is, or they exceed one chunk; a slow reader with
+// small buffers makes the kernel take only part of a call.
+TEST_F(SocketPair, TwoTextsArriveInOrderWhole) {
+  sock.SendTimeoutMs = 1000;
+  sock.SetSendBufferSize(4096);
+  const int small = 4096;
+  ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string bytes = PatternBytes(200 * 1000);
+  struct Case {
+    std::size_t first, second;
+  };
+  const Case cases[] = {{180, 18000}, {0, 500}, {300, 0}, {9000, 50000}, {200, 70000}, {1, 1}};
+  std::string expected;
+  std::string received;
+  std::thread reader([&] {
+    char buf[4096];
+    for (;;) {
+      std::this_thread::sleep_for(1ms);
+      const ssize_t n = ::recv(peer.get(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      received.append(buf, static_cast<std::size_t>(n));
+    }
+  });
+  std::size_t at = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + " + " + std::to_string(c.second));
+    const std::string first = bytes.substr(at, c.first);
+    const std::string second = bytes.substr(at + c.first, c.second);
+    at += c.first + c.second;
+    EXPECT_EQ(static_cast<int>(c.first + c.second), sock.SendTexts(first, second));
+    EXPECT_EQ(0, sock.LastErrorCode());
+    expected += first + second;
+  }
+  sock.Close();
+  reader.join();
+  EXPECT_EQ(expected.size(), received.size());
+  EXPECT_TRUE(received == expected);
+}
+
 TEST_F(SocketPair, SendFileStopsAtAPeerThatNeverReads) {
   const std::string bytes = PatternBytes(64 << 20);
   UniqueFd file = TemporaryFile(bytes);
