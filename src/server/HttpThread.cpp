@@ -125,6 +125,7 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
   Actions.SystemFolder = std::move(settings.SystemFolder);
   Actions.AllowUploads = settings.AllowUploads;
   Actions.Cache = settings.Cache;
+  Actions.ThumbWaitMs = TimeoutMs;
   Actions.Listings = std::move(settings.Listings);
 }
 

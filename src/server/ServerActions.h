@@ -5,6 +5,7 @@
 
 #include "base/UniqueFd.h"
 #include "server/HttpResponse.h"
+#include "server/ServerLimits.h"
 
 #include <cstdint>
 #include <ctime>
@@ -27,6 +28,9 @@ class TServerActions {
   TCacheObj* Cache = nullptr;
   // Listings shared by all connections; none: every listing reads its folder.
   std::shared_ptr<TFolderCache> Listings;
+  // How long a thumbnail request waits for a thumbnail still to be made; it
+  // gets the not-found picture after that.
+  int ThumbWaitMs = ServerLimits::kDefaultTimeoutMs;
 
   // The response to a request for uri: a page, a picture or a file. Of the
   // request's header lines (up to the first empty line) only Range is read,
@@ -41,18 +45,22 @@ class TServerActions {
   bool BuildFolderPage(const std::string& folder, const std::string& rel, THttpResponse& response);
   THttpResponse OpenDownload(const std::string& base, const std::string& name,
                              const std::vector<std::string>& requestHeaders);
-  bool SendPicture(const std::string& base, const std::string& name, THttpResponse& response);
+  // found false: the not-found picture under name, whatever is there.
+  bool SendPicture(const std::string& base, const std::string& name, THttpResponse& response,
+                   bool found = true);
   bool BuildSearchPage(const std::string& searchText, const std::string& rel,
                        THttpResponse& response);
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
 
   std::string CacheFolder() const;
-  // Thumbnail file names for full picture paths, made on every core when missing.
-  std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
-  // The same for pictures just listed, with their times (a negative tv_nsec:
-  // not a regular file).
+  // Thumbnail file names for pictures just listed, with their times (a
+  // negative tv_nsec: not a regular file); missing ones are queued, to be
+  // made in the background in this order.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
                                       const std::vector<struct timespec>& times);
+  // The thumbnail of that name as a picture, once it is made (waiting for it
+  // up to ThumbWaitMs).
+  bool SendThumb(const std::string& name, THttpResponse& response);
 };
 
 // One folder entry of a listing.

@@ -10,11 +10,11 @@
 bool IsPictureName(const std::string& name) { return IsSupportedPicture(name); }
 
 bool TServerActions::SendPicture(const std::string& base, const std::string& name,
-                                 THttpResponse& response) {
+                                 THttpResponse& response, bool found) {
   const TConfined c = ConfinePath(base, base + name);
   // Only a regular file is a picture; anything else gets the not-found one.
   const std::string source =
-      c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder + "not found.jpg";
+      found && c.accepted && IsRegularFile(c.path) ? c.path : SystemFolder + "not found.jpg";
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
   LoadAsJpeg(source, image, error);
@@ -30,13 +30,15 @@ std::string TServerActions::CacheFolder() const {
   return Cache ? Cache->CacheFolder : std::string();
 }
 
-std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
-  if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->GetThumbs(pictures);
-}
-
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
                                                     const std::vector<struct timespec>& times) {
   if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->GetThumbsOfFiles(pictures, times);
+  return Cache->ReserveThumbsOfFiles(pictures, times);
+}
+
+bool TServerActions::SendThumb(const std::string& name, THttpResponse& response) {
+  // A thumbnail still queued is made now; one that is not ready in time, or
+  // could not be made, answers with the not-found picture.
+  const bool ready = !Cache || Cache->AwaitThumb(name, ThumbWaitMs);
+  return SendPicture(CacheFolder(), name, response, ready);
 }
