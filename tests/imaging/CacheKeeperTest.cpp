@@ -737,7 +737,7 @@ TEST_F(CacheTest, ClearSizeAndFilterWithThumbnailsPendingEndCleanly) {
   };
   std::vector<std::string> pictures;
   for (int i = 0; i < 10; ++i) {
-    pictures.push_back(Picture("c" + std::to_string(i) + ".jpg", 640 + i, 480));
+    pictures.push_back(Picture(std::to_string(i) + "c.jpg", 640 + i, 480));
   }
   int n = 0;
   for (const Case& c : cases) {
