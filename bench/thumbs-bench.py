@@ -96,9 +96,13 @@ def thumbs_of(page):
         at = page.find(b'<img src="/TAMBNEIL/', at)
         if at < 0:
             return names
-        end = page.find(b'"', at + 10)
-        names.append(page[at + 10:end].decode())
+        at += len(b'<img src="/TAMBNEIL/')
+        end = page.find(b'"', at)
+        names.append(page[at:end].decode())
         at = end
+
+
+NOT_FOUND = b""  # the not-found picture, which no thumbnail may be
 
 
 def fetch_all(port, paths):
@@ -115,7 +119,7 @@ def fetch_all(port, paths):
                 path = queue.pop()
             try:
                 _, _, body = get(port, path)
-                if not body.startswith(b"\xff\xd8"):
+                if not body.startswith(b"\xff\xd8") or body == NOT_FOUND:
                     errors.append(path)
             except Exception as e:  # noqa: BLE001 - reported below
                 errors.append(f"{path}: {e}")
@@ -192,8 +196,11 @@ def run(exe, tmp, label):
 
 
 def main():
+    global NOT_FOUND
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     exes = [os.path.realpath(os.path.join(build, "mirelo-share"))] + sys.argv[2:]
+    with open(os.path.join(build, "system", "not found.jpg"), "rb") as f:
+        NOT_FOUND = f.read()
     sources = photos()
     tmp = tempfile.mkdtemp(prefix="mirelo-thumbs-bench-")
     try:

@@ -53,9 +53,11 @@ class TServerActions {
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
 
   std::string CacheFolder() const;
-  // Thumbnail file names for pictures just listed, with their times (a
-  // negative tv_nsec: not a regular file); missing ones are queued, to be
-  // made in the background in this order.
+  // Thumbnail file names for full picture paths; missing ones are queued, to
+  // be made in the background in this order.
+  std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
+  // The same for pictures just listed, with their times (a negative tv_nsec:
+  // not a regular file).
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
                                       const std::vector<struct timespec>& times);
   // The thumbnail of that name as a picture, once it is made (waiting for it

@@ -30,6 +30,11 @@ std::string TServerActions::CacheFolder() const {
   return Cache ? Cache->CacheFolder : std::string();
 }
 
+std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
+  if (!Cache) return std::vector<std::string>(pictures.size());
+  return Cache->ReserveThumbs(pictures);
+}
+
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
                                                     const std::vector<struct timespec>& times) {
   if (!Cache) return std::vector<std::string>(pictures.size());
