@@ -154,6 +154,12 @@ class Server:
                 time.sleep(0.1)
         raise RuntimeError(f"{exe} did not start")
 
+    def cpu(self):
+        """Seconds of processor time the server has used so far."""
+        with open(f"/proc/{self.proc.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def stop(self):
         self.proc.terminate()
         try:
@@ -173,12 +179,14 @@ def run(exe, tmp, label):
     work = tempfile.mkdtemp(dir=tmp, prefix="work-")
     server = Server(exe, tmp + "/data", work)
     try:
+        cpu = server.cpu()
         first, last, page = get(server.port, "/batch/")
         names = thumbs_of(page)
         assert len(names) == BATCH, len(names)
         images = fetch_all(server.port, [f"/TAMBNEIL/{n}" for n in names])
         print(f"batch {BATCH} cold: first byte {ms(first)}  page {ms(last)}  "
-              f"page + every thumbnail {ms(last + images)}")
+              f"page + every thumbnail {ms(last + images)}  "
+              f"server processor time {ms(server.cpu() - cpu)}")
         first, last, page = get(server.port, "/batch/")
         images = fetch_all(server.port, [f"/TAMBNEIL/{n}" for n in thumbs_of(page)])
         print(f"batch {BATCH} warm: first byte {ms(first)}  page {ms(last)}  "

@@ -396,41 +396,62 @@ void TCacheObj::RunMaker() {
 }
 
 bool TCacheObj::MakeOrWait(const JobPtr& job, std::unique_lock<std::mutex>& lock, int ms) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-  if (!job->done && !job->started) {
-    // Out of the queue and made here, with the next free processor.
-    queue_.erase(std::find(queue_.begin(), queue_.end(), job));
-    job->started = true;
-    lock.unlock();
-    const bool slot = Slots().AcquireFirst(ms);
-    lock.lock();
-    if (!slot) {
-      job->started = false;
-      if (job->generation == generation_ && !stopping_) {
-        queue_.push_front(job);
-        StartMakersLocked();
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+  // Whether a maker will take the job while it is queued.
+  const auto makersTakeIt = [&] { return makerCount_ > 0 && makers_ > 0; };
+  for (;;) {
+    if (job->done) return true;
+    if (!job->started) {
+      StartMakersLocked();
+      if (makersTakeIt()) {
+        // To the front of the queue: the next maker with a processor takes it.
+        if (queue_.front() != job) {
+          queue_.erase(std::find(queue_.begin(), queue_.end(), job));
+          queue_.push_front(job);
+        }
       } else {
-        CompleteLocked(job, false);
+        // No maker: out of the queue and made here, with the next free processor.
+        queue_.erase(std::find(queue_.begin(), queue_.end(), job));
+        job->started = true;
+        lock.unlock();
+        const int left = ms < 0 ? -1
+                                : static_cast<int>(std::max<long long>(
+                                      0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             deadline - Clock::now())
+                                             .count()));
+        const bool slot = Slots().AcquireFirst(left);
+        lock.lock();
+        if (!slot) {
+          job->started = false;
+          if (job->generation == generation_ && !stopping_) {
+            queue_.push_front(job);
+            StartMakersLocked();
+          } else {
+            CompleteLocked(job, false);
+            jobDone_.notify_all();
+          }
+          return false;
+        }
+        job->filter = filterIndex_;
+        lock.unlock();
+        const bool made = CreateThumb(job->path, CacheFolder + job->name, job->boxWidth,
+                                      job->boxHeight, job->filter);
+        Slots().Release();
+        lock.lock();
+        CompleteLocked(job, made);
         jobDone_.notify_all();
+        return true;
       }
+    }
+    // Until it is made, or the makers stop while it is still queued.
+    const auto ready = [&] { return job->done || (!job->started && !makersTakeIt()); };
+    if (ms < 0) {
+      jobDone_.wait(lock, ready);
+    } else if (!jobDone_.wait_until(lock, deadline, ready)) {
       return false;
     }
-    job->filter = filterIndex_;
-    lock.unlock();
-    const bool made =
-        CreateThumb(job->path, CacheFolder + job->name, job->boxWidth, job->boxHeight, job->filter);
-    Slots().Release();
-    lock.lock();
-    CompleteLocked(job, made);
-    jobDone_.notify_all();
-    return true;
   }
-  if (ms < 0) {
-    jobDone_.wait(lock, [&] { return job->done; });
-    return true;
-  }
-  return jobDone_.wait_until(lock, deadline, [&] { return job->done; });
 }
 
 void TCacheObj::CompleteLocked(const JobPtr& job, bool made) {
@@ -687,6 +708,7 @@ void TCacheObj::SetMakerThreads(int count) {
   std::lock_guard<std::mutex> lock(mu_);
   makerCount_ = std::max(count, 0);
   StartMakersLocked();
+  jobDone_.notify_all();  // waiters may have to make their own now
 }
 
 int TCacheObj::PendingThumbs() const {
