@@ -164,6 +164,7 @@ struct TCacheObj::Job {
   bool done = false;  // made or failed
   bool made = false;
   bool started = false;  // taken out of the queue (or never queued)
+  bool awaited = false;  // moved ahead in the queue for a caller waiting for it
 };
 
 void KeepPictureMemoryInHeap() {
@@ -405,10 +406,14 @@ bool TCacheObj::MakeOrWait(const JobPtr& job, std::unique_lock<std::mutex>& lock
     if (!job->started) {
       StartMakersLocked();
       if (makersTakeIt()) {
-        // To the front of the queue: the next maker with a processor takes it.
-        if (queue_.front() != job) {
+        // To the front of the queue, behind those awaited before it: the
+        // next maker with a processor takes the first.
+        if (!job->awaited) {
           queue_.erase(std::find(queue_.begin(), queue_.end(), job));
-          queue_.push_front(job);
+          job->awaited = true;
+          const auto firstNotAwaited = std::find_if(queue_.begin(), queue_.end(),
+                                                    [](const JobPtr& j) { return !j->awaited; });
+          queue_.insert(firstNotAwaited, job);
         }
       } else {
         // No maker: out of the queue and made here, with the next free processor.
@@ -425,6 +430,7 @@ bool TCacheObj::MakeOrWait(const JobPtr& job, std::unique_lock<std::mutex>& lock
         if (!slot) {
           job->started = false;
           if (job->generation == generation_ && !stopping_) {
+            job->awaited = true;
             queue_.push_front(job);
             StartMakersLocked();
           } else {

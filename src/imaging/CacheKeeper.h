@@ -10,7 +10,8 @@
 //   and leaves the making to the cache's makers: threads (one per processor
 //   by default) that take the queued thumbnails in the order they were
 //   reserved and end when the queue is empty. AwaitThumb moves a queued
-//   thumbnail to the front of the queue and waits for it; with no maker
+//   thumbnail to the front of the queue (behind those awaited before it, so
+//   that none waits for ever) and waits for it; with no maker
 //   running it makes it on the caller's thread, ahead of every maker (it
 //   gets the next free processor slot). Clear, a size change and LoadDB drop the queue; the
 //   destructor drops it too, then waits for every thumbnail being made.
@@ -113,11 +114,11 @@ class TCacheObj {
   std::vector<std::string> ReserveThumbsOfFiles(const std::vector<std::string>& sourcePaths,
                                                 const std::vector<struct timespec>& sourceTimes);
   // For a thumbnail file name (without the folder): when that thumbnail is
-  // queued, moves it to the front of the queue (or, with no maker running,
-  // makes it on this thread ahead of everything queued), then waits for it
-  // to be made. Gives up after ms (it then stays at the front). True when
-  // the name is not or no longer pending: its file is then made, or it will
-  // not be.
+  // queued, moves it to the front of the queue, behind the thumbnails
+  // awaited before it (or, with no maker running, makes it on this thread
+  // ahead of everything queued), then waits for it to be made. Gives up
+  // after ms (it then stays at the front). True when the name is not or no
+  // longer pending: its file is then made, or it will not be.
   bool AwaitThumb(const std::string& name, int ms);
   // Waits up to ms until no thumbnail is queued or being made; false when
   // ms passed first.

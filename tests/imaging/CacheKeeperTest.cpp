@@ -800,3 +800,29 @@ TEST_F(CacheTest, DestroyedWithThumbnailsPendingKeepsWhatWasMade) {
   EXPECT_EQ(pictures.size(), cache.Inputs().size());
   ExpectFilesMatchEntries(cache);
 }
+
+TEST_F(CacheTest, AnAwaitedThumbnailGoesToTheFrontOfTheMakersQueue) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 8; ++i) {
+    pictures.push_back(Picture(std::to_string(i) + "q.jpg", 2000 + i, 1500));
+  }
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  cache.SetMakerThreads(1);
+  const auto names = cache.ReserveThumbs(pictures);
+  // The maker is on the first ones; the last is asked for at once.
+  ASSERT_TRUE(cache.AwaitThumb("000000009.JPG", 60000));
+  EXPECT_TRUE(fs::exists(names[7]));
+  ASSERT_TRUE(cache.WaitForThumbs(60000));
+  // The one maker made it before some of those queued ahead of it.
+  const auto madeAt = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(0, ::stat(path.c_str(), &st)) << path;
+    return std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  };
+  int after = 0;
+  for (int i = 0; i < 7; ++i) after += madeAt(names[i]) > madeAt(names[7]);
+  EXPECT_GE(after, 1);
+  EXPECT_EQ(pictures, cache.Inputs());  // entries still in the order of their numbers
+  ExpectFilesMatchEntries(cache);
+}
