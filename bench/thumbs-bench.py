@@ -20,8 +20,9 @@ holds its number. Nothing is fetched from outside: every request goes to
 
 Usage: bench/thumbs-bench.py [build folder] [baseline binary ...]
 Environment: BATCH (default 57), MANY (default 1000), SOCKETS (default 6),
-MANY_MAX_BYTES (default 2500000: larger photos are left out of the many
+MANY_MAX_BYTES (default 1100000: larger photos are left out of the many
 folder, so that making its thumbnails stays within minutes), SKIP_MANY=1.
+Packages: scripts/install-deps.sh bench installs mate-backgrounds.
 """
 import glob
 import os
@@ -37,7 +38,7 @@ import time
 BATCH = int(os.environ.get("BATCH", "57"))
 MANY = int(os.environ.get("MANY", "1000"))
 SOCKETS = int(os.environ.get("SOCKETS", "6"))
-MANY_MAX_BYTES = int(os.environ.get("MANY_MAX_BYTES", "2500000"))
+MANY_MAX_BYTES = int(os.environ.get("MANY_MAX_BYTES", "1100000"))
 SKIP_MANY = os.environ.get("SKIP_MANY") == "1"
 
 

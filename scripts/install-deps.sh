@@ -17,6 +17,8 @@ fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
   packages+=(nginx-light lighttpd wrk curl python3)
+  # Real photos for bench/thumbs-bench.py: the wallpapers of this package.
+  packages+=(mate-backgrounds)
 fi
 
 sudo=""
