@@ -11,10 +11,12 @@
 //   by default) that take the queued thumbnails in the order they were
 //   reserved and end when the queue is empty. AwaitThumb moves a queued
 //   thumbnail to the front of the queue (behind those awaited before it, so
-//   that none waits for ever) and waits for it; with no maker
-//   running it makes it on the caller's thread, ahead of every maker (it
-//   gets the next free processor slot). Clear, a size change and LoadDB drop the queue; the
-//   destructor drops it too, then waits for every thumbnail being made.
+//   that none waits for ever) and waits for it; with no maker running it
+//   makes it on the caller's thread, ahead of every maker (it gets the next
+//   free processor slot). A thumbnail that fails leaves no file under its
+//   name. Clear, a size change and LoadDB drop the queue (those numbers stay
+//   used); the destructor drops it too, then waits for every thumbnail being
+//   made, so ending the program never waits for a whole folder.
 // - Locks: one mutex guards the two lists, their index, the counter, the
 //   settings and the thumbnails being made. It is held to look a picture up,
 //   to reserve a thumbnail number and to record an entry, never while a
