@@ -630,3 +630,26 @@ TEST_F(Router, ListingIsSentBeforeItsThumbnailsAndARequestMakesItsOwnFirst) {
   EXPECT_EQ((std::vector<std::string>{"000000003.JPG", "000000004.JPG", "000000005.JPG"}),
             cache_->Outputs());
 }
+
+TEST_F(Router, AThumbnailNotReadyInTimeGetsTheNotFoundPicture) {
+  for (int i = 0; i < 4; ++i)
+    WriteAll(root_ + "big" + std::to_string(i) + ".jpg", Photo(3000, 2000));
+  cache_->LoadDB();
+  cache_->SetMakerThreads(1);
+  const Response page = Get("/");
+  ASSERT_NE(std::string::npos, page.body.find("/TAMBNEIL/000000005.JPG"));
+  TServerActions actions;
+  actions.RootFolder = root_;
+  actions.SystemFolder = SystemFolder();
+  actions.Cache = cache_.get();
+  actions.ThumbWaitMs = 0;  // the last of four big photos cannot be ready yet
+  bool made = false;
+  const THttpResponse late = actions.HandleRequest("/TAMBNEIL/000000005.JPG", {}, &made);
+  EXPECT_TRUE(made);
+  EXPECT_TRUE(notFound_ == late.Body);
+  // Once it is made, the same request gets it.
+  actions.ThumbWaitMs = 60000;
+  const THttpResponse ready = actions.HandleRequest("/TAMBNEIL/000000005.JPG");
+  EXPECT_TRUE(ReadAll(temp_.Slash() + "cache/000000005.JPG") == ready.Body);
+  EXPECT_FALSE(notFound_ == ready.Body);
+}
