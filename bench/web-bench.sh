@@ -89,7 +89,10 @@ ours=http://127.0.0.1:$port
 for _ in $(seq 50); do curl -fs -o /dev/null "$ours/pic/" && break; sleep 0.1; done
 curl -fs -o "$data/pic/pic.jpg" "$ours/pic/noise.bmp"
 rm "$data/pic/noise.bmp"
-curl -fs -o /dev/null "$ours/list/"  # makes the 200 thumbnails
+# The listing queues the 200 thumbnails; asking for each one waits until it is made.
+curl -fs "$ours/list/" | grep -o '/TAMBNEIL/[0-9]*\.JPG' | while read -r t; do
+  curl -fs -o /dev/null "$ours$t"
+done
 echo "# picture: $(stat -c %s "$data/pic/pic.jpg") bytes"
 
 # The same folder in the gallery pages, with a working folder of its own.

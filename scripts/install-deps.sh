@@ -18,7 +18,8 @@ fi
 if [ "$what" = bench ]; then
   # Only the web benchmarks (bench/web-bench.sh) use these; no test does.
   packages+=(nginx-light lighttpd wrk curl python3)
-  # Real photos for bench/memory-bench.sh and bench/browser-bench.sh.
+  # Real photos for bench/memory-bench.sh, bench/browser-bench.sh and
+  # bench/thumbs-bench.py: the wallpapers of these packages.
   packages+=(ukui-wallpapers mate-backgrounds)
 fi
 

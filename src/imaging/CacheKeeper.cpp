@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
@@ -35,27 +36,46 @@ constexpr int kDefaultLastEntry = 1;
 constexpr std::size_t kThumbNameDigits = 9;
 
 // At most one thumbnail per processor is made at a time, over all caches and
-// callers: each one holds a decoded full-size picture.
+// callers: each one holds a decoded full-size picture. A thumbnail that a
+// request waits for gets the next free slot before the others.
 class ThumbSlots {
  public:
   ThumbSlots() : free_(std::max(1u, std::thread::hardware_concurrency())) {}
   void Acquire() {
     std::unique_lock<std::mutex> lock(mu_);
-    freed_.wait(lock, [&] { return free_ > 0; });
+    freed_.wait(lock, [&] { return free_ > 0 && urgent_ == 0; });
     --free_;
+  }
+  // A slot ahead of every Acquire; false when ms (negative: no limit) passed first.
+  bool AcquireFirst(int ms) {
+    std::unique_lock<std::mutex> lock(mu_);
+    ++urgent_;
+    const auto ready = [&] { return free_ > 0; };
+    bool got = true;
+    if (ms < 0) {
+      freed_.wait(lock, ready);
+    } else {
+      got = freed_.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    }
+    --urgent_;
+    if (got) --free_;
+    lock.unlock();
+    if (!got) freed_.notify_all();  // the others may go on
+    return got;
   }
   void Release() {
     {
       std::lock_guard<std::mutex> lock(mu_);
       ++free_;
     }
-    freed_.notify_one();
+    freed_.notify_all();
   }
 
  private:
   std::mutex mu_;
   std::condition_variable freed_;
   unsigned free_;
+  int urgent_ = 0;  // AcquireFirst calls waiting
 };
 
 ThumbSlots& Slots() {
@@ -70,6 +90,8 @@ class SlotGuard {
   SlotGuard(const SlotGuard&) = delete;
   SlotGuard& operator=(const SlotGuard&) = delete;
 };
+
+int ProcessorCount() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 // A path that a line of the list files can hold.
 bool StorablePath(const std::string& path) {
@@ -141,6 +163,8 @@ struct TCacheObj::Job {
   std::uint64_t generation = 0;
   bool done = false;  // made or failed
   bool made = false;
+  bool started = false;  // taken out of the queue (or never queued)
+  bool awaited = false;  // moved ahead in the queue for a caller waiting for it
 };
 
 void KeepPictureMemoryInHeap() {
@@ -155,14 +179,19 @@ void KeepPictureMemoryInHeap() {
   });
 }
 
-TCacheObj::TCacheObj(const std::string& folder) : CacheFolder(SetCacheFolder(folder)) {
+TCacheObj::TCacheObj(const std::string& folder)
+    : CacheFolder(SetCacheFolder(folder)), makerCount_(ProcessorCount()) {
   KeepPictureMemoryInHeap();
 }
 
 TCacheObj::~TCacheObj() {
   {
     std::unique_lock<std::mutex> lock(mu_);
-    jobDone_.wait(lock, [&] { return running_ == 0; });
+    // What is only queued is not made any more: its number stays used.
+    stopping_ = true;
+    DropQueueLocked();
+    CommitLocked();
+    jobDone_.wait(lock, [&] { return running_ == 0 && makers_ == 0; });
   }
   try {
     SaveDB();
@@ -308,13 +337,14 @@ void TCacheObj::ClearLocked() {
   index_.clear();
   duplicates_ = 0;
   // Thumbnails still being made belong to the old contents: they are
-  // discarded when they finish.
+  // discarded when they finish; queued ones are not made.
+  DropQueueLocked();
   pending_.clear();
   commitQueue_.clear();
   ++generation_;
 }
 
-TCacheObj::JobPtr TCacheObj::ReserveLocked(const std::string& path) {
+TCacheObj::JobPtr TCacheObj::ReserveLocked(const std::string& path, bool queue) {
   ++lastEntry_;
   auto job = std::make_shared<Job>();
   job->path = path;
@@ -324,21 +354,157 @@ TCacheObj::JobPtr TCacheObj::ReserveLocked(const std::string& path) {
   job->filter = filterIndex_;
   job->generation = generation_;
   pending_[path] = job;
+  byName_[job->name] = job;
   commitQueue_.push_back(job);
   ++running_;
+  if (queue) {
+    queue_.push_back(job);
+  } else {
+    job->started = true;
+  }
   return job;
 }
 
+void TCacheObj::DropQueueLocked() {
+  for (const JobPtr& job : queue_) {
+    job->done = true;
+    job->made = false;
+    --running_;
+    const auto it = pending_.find(job->path);
+    if (it != pending_.end() && it->second == job) pending_.erase(it);
+    const auto n = byName_.find(job->name);
+    if (n != byName_.end() && n->second == job) byName_.erase(n);
+  }
+  queue_.clear();
+  jobDone_.notify_all();
+}
+
+void TCacheObj::StartMakersLocked() {
+  while (!stopping_ && makers_ < makerCount_ && static_cast<std::size_t>(makers_) < queue_.size()) {
+    try {
+      std::thread(&TCacheObj::RunMaker, this).detach();
+    } catch (const std::system_error&) {
+      return;  // fewer makers then; awaited thumbnails are made by their callers
+    }
+    ++makers_;
+  }
+}
+
+void TCacheObj::RunMaker() {
+  std::unique_lock<std::mutex> lock(mu_);
+  const auto idle = [&] { return stopping_ || queue_.empty() || makers_ > makerCount_; };
+  while (!idle()) {
+    lock.unlock();
+    Slots().Acquire();
+    lock.lock();
+    if (idle()) {
+      Slots().Release();
+      break;
+    }
+    // The front of the queue as it is when a processor is free.
+    const JobPtr job = queue_.front();
+    queue_.pop_front();
+    job->started = true;
+    job->filter = filterIndex_;
+    lock.unlock();
+    const bool made =
+        CreateThumb(job->path, CacheFolder + job->name, job->boxWidth, job->boxHeight, job->filter);
+    Slots().Release();
+    lock.lock();
+    CompleteLocked(job, made);
+    jobDone_.notify_all();
+  }
+  --makers_;
+  // Under the lock: the destructor may run as soon as the last maker is gone.
+  jobDone_.notify_all();
+}
+
+bool TCacheObj::MakeOrWait(const JobPtr& job, std::unique_lock<std::mutex>& lock, int ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+  // Whether a maker will take the job while it is queued.
+  const auto makersTakeIt = [&] { return makerCount_ > 0 && makers_ > 0; };
+  for (;;) {
+    if (job->done) return true;
+    if (!job->started) {
+      StartMakersLocked();
+      if (makersTakeIt()) {
+        // To the front of the queue, behind those awaited before it: the
+        // next maker with a processor takes the first.
+        if (!job->awaited) {
+          queue_.erase(std::find(queue_.begin(), queue_.end(), job));
+          job->awaited = true;
+          const auto firstNotAwaited = std::find_if(queue_.begin(), queue_.end(),
+                                                    [](const JobPtr& j) { return !j->awaited; });
+          queue_.insert(firstNotAwaited, job);
+        }
+      } else {
+        // No maker: out of the queue and made here, with the next free processor.
+        queue_.erase(std::find(queue_.begin(), queue_.end(), job));
+        job->started = true;
+        lock.unlock();
+        const int left = ms < 0 ? -1
+                                : static_cast<int>(std::max<long long>(
+                                      0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             deadline - Clock::now())
+                                             .count()));
+        const bool slot = Slots().AcquireFirst(left);
+        lock.lock();
+        if (!slot) {
+          job->started = false;
+          if (job->generation == generation_ && !stopping_) {
+            job->awaited = true;
+            queue_.push_front(job);
+            StartMakersLocked();
+          } else {
+            CompleteLocked(job, false);
+            jobDone_.notify_all();
+          }
+          return false;
+        }
+        job->filter = filterIndex_;
+        lock.unlock();
+        const bool made = CreateThumb(job->path, CacheFolder + job->name, job->boxWidth,
+                                      job->boxHeight, job->filter);
+        Slots().Release();
+        lock.lock();
+        CompleteLocked(job, made);
+        jobDone_.notify_all();
+        return true;
+      }
+    }
+    // Until it is made, or the makers stop while it is still queued.
+    const auto ready = [&] { return job->done || (!job->started && !makersTakeIt()); };
+    if (ms < 0) {
+      jobDone_.wait(lock, ready);
+    } else if (!jobDone_.wait_until(lock, deadline, ready)) {
+      return false;
+    }
+  }
+}
+
 void TCacheObj::CompleteLocked(const JobPtr& job, bool made) {
+  FinishLocked(job, made);
+  CommitLocked();
+}
+
+void TCacheObj::FinishLocked(const JobPtr& job, bool made) {
   job->done = true;
   job->made = made;
   --running_;
   const bool current = job->generation == generation_;
-  if (!current && made) ::unlink((CacheFolder + job->name).c_str());
+  // A thumbnail of old contents goes; so does whatever an earlier run left
+  // under the name of one that failed, which would else be served for it.
+  if (!current || !made) ::unlink((CacheFolder + job->name).c_str());
   if (!made || !current) {
     const auto it = pending_.find(job->path);
     if (it != pending_.end() && it->second == job) pending_.erase(it);
   }
+  const auto n = byName_.find(job->name);
+  if (n != byName_.end() && n->second == job) byName_.erase(n);
+}
+
+void TCacheObj::CommitLocked() {
   // Record finished thumbnails in the order of their numbers.
   while (!commitQueue_.empty() && commitQueue_.front()->done) {
     const JobPtr front = commitQueue_.front();
@@ -375,9 +541,10 @@ void TCacheObj::Make(const JobPtr& job) {
   jobDone_.notify_all();
 }
 
-std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
-    const std::vector<std::string>& paths, bool addMissing, int threads,
-    const std::vector<struct timespec>* sourceTimes) {
+std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::string>& paths,
+                                                    bool addMissing, int threads,
+                                                    const std::vector<struct timespec>* sourceTimes,
+                                                    bool queue) {
   const std::size_t n = paths.size();
   std::vector<Found> found(n);
   // Outside the lock: which sources are regular files.
@@ -442,7 +609,7 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
           }
           if (!addMissing || !exists[i]) continue;
         }
-        JobPtr job = ReserveLocked(path);
+        JobPtr job = ReserveLocked(path, queue);
         mine.push_back(job);
         jobs.emplace_back(i, job);
       }
@@ -453,10 +620,32 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
         reserveRun();
       } catch (...) {
         // Numbers already handed out are used up; nobody may wait for them.
-        for (const JobPtr& job : mine) CompleteLocked(job, false);
+        for (const JobPtr& job : mine) {
+          if (!job->started) queue_.erase(std::find(queue_.begin(), queue_.end(), job));
+          CompleteLocked(job, false);
+        }
         jobDone_.notify_all();
         throw;
       }
+      if (queue) StartMakersLocked();
+    }
+    if (queue) {
+      // The makers make them. A path given again must see how its first
+      // request ended, so only then are the thumbnails so far waited for.
+      const bool last = end == n;
+      std::unique_lock<std::mutex> lock(mu_);
+      for (const auto& [i, job] : jobs) {
+        if (!last) MakeOrWait(job, lock, -1);
+        found[i].name = job->name;
+        if (found[i].position < 0 && job->done) {
+          const auto it = index_.find(paths[i]);
+          found[i].position = !job->made           ? -1
+                              : it != index_.end() ? PositionOf(it->second)
+                                                   : static_cast<int>(inputs_.size());
+        }
+      }
+      begin = end;
+      continue;
     }
 
     // Make this run's thumbnails, on several threads when there are several.
@@ -478,11 +667,12 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(
     work();
     for (auto& t : pool) t.join();
 
-    // Jobs that other callers make are waited for.
+    // Jobs that other callers make are waited for (or made here when they
+    // are still queued).
     {
       std::unique_lock<std::mutex> lock(mu_);
       for (const auto& [i, job] : jobs) {
-        jobDone_.wait(lock, [&j = job] { return j->done; });
+        MakeOrWait(job, lock, -1);
         found[i].name = job->name;
         if (found[i].position < 0) {
           const auto it = index_.find(paths[i]);
@@ -511,6 +701,53 @@ std::vector<std::string> TCacheObj::GetThumbs(const std::vector<std::string>& so
 std::vector<std::string> TCacheObj::GetThumbsOfFiles(
     const std::vector<std::string>& sourcePaths, const std::vector<struct timespec>& sourceTimes,
     int threads) {
+  return ThumbsOfFiles(sourcePaths, sourceTimes, threads, false);
+}
+
+std::vector<std::string> TCacheObj::ReserveThumbs(const std::vector<std::string>& sourcePaths) {
+  std::vector<struct timespec> times(sourcePaths.size(), timespec{0, -1});
+  for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
+    struct stat st {};
+    if (!sourcePaths[i].empty() && IsRegularFile(sourcePaths[i], &st)) times[i] = st.st_mtim;
+  }
+  return ThumbsOfFiles(sourcePaths, times, 0, true);
+}
+
+std::vector<std::string> TCacheObj::ReserveThumbsOfFiles(
+    const std::vector<std::string>& sourcePaths, const std::vector<struct timespec>& sourceTimes) {
+  if (sourceTimes.size() != sourcePaths.size()) return ReserveThumbs(sourcePaths);
+  return ThumbsOfFiles(sourcePaths, sourceTimes, 0, true);
+}
+
+bool TCacheObj::AwaitThumb(const std::string& name, int ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  const auto it = byName_.find(name);
+  if (it == byName_.end()) return true;
+  const JobPtr job = it->second;
+  return MakeOrWait(job, lock, std::max(ms, 0));
+}
+
+bool TCacheObj::WaitForThumbs(int ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return jobDone_.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)),
+                           [&] { return running_ == 0; });
+}
+
+void TCacheObj::SetMakerThreads(int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  makerCount_ = std::max(count, 0);
+  StartMakersLocked();
+  jobDone_.notify_all();  // waiters may have to make their own now
+}
+
+int TCacheObj::PendingThumbs() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return running_;
+}
+
+std::vector<std::string> TCacheObj::ThumbsOfFiles(const std::vector<std::string>& sourcePaths,
+                                                  const std::vector<struct timespec>& sourceTimes,
+                                                  int threads, bool queue) {
   if (sourceTimes.size() != sourcePaths.size()) return GetThumbs(sourcePaths, threads);
   std::vector<std::string> result(sourcePaths.size());
   std::vector<std::string> pictures;
@@ -528,7 +765,7 @@ std::vector<std::string> TCacheObj::GetThumbsOfFiles(
     where.push_back(i);
     times.push_back(sourceTimes[i]);
   }
-  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times);
+  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times, queue);
   for (std::size_t k = 0; k < found.size(); ++k) {
     if (!found[k].name.empty()) result[where[k]] = CacheFolder + found[k].name;
   }
@@ -550,7 +787,7 @@ std::string TCacheObj::AddEntry(const std::string& sourcePath) {
   JobPtr job;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    job = ReserveLocked(sourcePath);
+    job = ReserveLocked(sourcePath, false);
   }
   Make(job);
   return job->name;
@@ -580,6 +817,7 @@ void TCacheObj::LoadDB() {
   serials_.resize(inputs_.size());
   for (auto& serial : serials_) serial = nextSerial_++;
   ReindexLocked();
+  DropQueueLocked();
   pending_.clear();
   commitQueue_.clear();
   ++generation_;

@@ -6,7 +6,17 @@
 //   once; Clear, Maintain, SaveDB and the setters on the window thread. One
 //   object is shared by all of them and is safe to call from any thread.
 //   GetThumbs makes missing thumbnails on short-lived threads of its own,
-//   joined before it returns; the destructor waits for every one being made.
+//   joined before it returns. ReserveThumbs hands out the same names at once
+//   and leaves the making to the cache's makers: threads (one per processor
+//   by default) that take the queued thumbnails in the order they were
+//   reserved and end when the queue is empty. AwaitThumb moves a queued
+//   thumbnail to the front of the queue (behind those awaited before it, so
+//   that none waits for ever) and waits for it; with no maker running it
+//   makes it on the caller's thread, ahead of every maker (it gets the next
+//   free processor slot). A thumbnail that fails leaves no file under its
+//   name. Clear, a size change and LoadDB drop the queue (those numbers stay
+//   used); the destructor drops it too, then waits for every thumbnail being
+//   made, so ending the program never waits for a whole folder.
 // - Locks: one mutex guards the two lists, their index, the counter, the
 //   settings and the thumbnails being made. It is held to look a picture up,
 //   to reserve a thumbnail number and to record an entry, never while a
@@ -97,6 +107,32 @@ class TCacheObj {
                                             const std::vector<struct timespec>& sourceTimes,
                                             int threads = 0);
 
+  // GetThumbs and GetThumbsOfFiles without waiting: the same results,
+  // numbers, entries, entry order and messages, but each missing thumbnail
+  // is only queued under its number, to be made in the background in the
+  // order of the paths (its entry is recorded once it and every thumbnail
+  // numbered before it are done). Only a path given twice waits for its
+  // first thumbnail, as it would one call later.
+  std::vector<std::string> ReserveThumbs(const std::vector<std::string>& sourcePaths);
+  std::vector<std::string> ReserveThumbsOfFiles(const std::vector<std::string>& sourcePaths,
+                                                const std::vector<struct timespec>& sourceTimes);
+  // For a thumbnail file name (without the folder): when that thumbnail is
+  // queued, moves it to the front of the queue, behind the thumbnails
+  // awaited before it (or, with no maker running, makes it on this thread
+  // ahead of everything queued), then waits for it to be made. Gives up
+  // after ms (it then stays at the front). True when the name is not or no
+  // longer pending: its file is then made, or it will not be.
+  bool AwaitThumb(const std::string& name, int ms);
+  // Waits up to ms until no thumbnail is queued or being made; false when
+  // ms passed first.
+  bool WaitForThumbs(int ms);
+  // The number of makers for queued thumbnails (default one per processor).
+  // With 0, a queued thumbnail is made only when it is awaited or looked up
+  // by GetThumbs; makers beyond the number end after their thumbnail.
+  void SetMakerThreads(int count);
+  // Thumbnails reserved and not yet made or failed (queued or being made).
+  int PendingThumbs() const;
+
   // Read or write the three database files. SaveDB shows "Cannot save cache
   // database!" when a list file cannot be written and still writes the settings.
   void LoadDB();
@@ -164,19 +200,41 @@ class TCacheObj {
   // to `threads` threads. Names without the folder.
   // sourceTimes, when given, holds the modification time of every path, each
   // just found to be a regular file; the sources are then not looked at again.
+  // With queue, missing thumbnails are queued for the makers and not waited
+  // for (except by a path given again later in the list).
   std::vector<Found> ResolveAll(const std::vector<std::string>& paths, bool addMissing, int threads,
-                                const std::vector<struct timespec>* sourceTimes = nullptr);
+                                const std::vector<struct timespec>* sourceTimes = nullptr,
+                                bool queue = false);
+  // GetThumbsOfFiles, queuing or making the missing thumbnails.
+  std::vector<std::string> ThumbsOfFiles(const std::vector<std::string>& sourcePaths,
+                                         const std::vector<struct timespec>& sourceTimes,
+                                         int threads, bool queue);
   // The thumbnail of an entry is usable: a regular file not older than the
   // source (whose time is looked up unless given).
   bool ThumbIsCurrent(const std::string& sourcePath, const std::string& name,
                       const struct timespec* sourceTime = nullptr) const;
   // Makes the job's thumbnail outside the lock, then records it.
   void Make(const JobPtr& job);
+  // The same when the caller already holds a processor slot.
+  void MakeInSlot(const JobPtr& job);
+  // Makes the job here when it is still queued (ahead of the queue), else
+  // waits for it, for up to ms (negative: no limit). lock holds mu_ on entry
+  // and on return. False when ms passed first.
+  bool MakeOrWait(const JobPtr& job, std::unique_lock<std::mutex>& lock, int ms);
+  // The loop of one maker thread.
+  void RunMaker();
 
   // With mu_ held:
   int PositionOf(std::uint64_t serial) const;
-  JobPtr ReserveLocked(const std::string& path);
+  JobPtr ReserveLocked(const std::string& path, bool queue);
+  // Marks the job made or failed, then records the finished entries.
   void CompleteLocked(const JobPtr& job, bool made);
+  void FinishLocked(const JobPtr& job, bool made);
+  void CommitLocked();
+  // Drops every queued thumbnail as failed (its number stays used).
+  void DropQueueLocked();
+  // Starts makers while there are queued thumbnails and fewer makers than wanted.
+  void StartMakersLocked();
   void AppendLocked(const std::string& path, const std::string& name);
   void DeleteEntryLocked(int position);
   void ReindexLocked();
@@ -198,7 +256,12 @@ class TCacheObj {
   std::unordered_map<std::string, JobPtr> pending_;  // pictures being made
   std::deque<JobPtr> commitQueue_;                   // in the order of their numbers
   std::uint64_t generation_ = 0;                     // counts clears and loads
-  int running_ = 0;                                  // thumbnails being made
+  int running_ = 0;                                  // thumbnails queued or being made
+  std::deque<JobPtr> queue_;                         // reserved, for the makers, in order
+  std::unordered_map<std::string, JobPtr> byName_;   // queued or being made, by file name
+  int makers_ = 0;                                   // maker threads running
+  int makerCount_ = 0;                               // maker threads wanted
+  bool stopping_ = false;                            // the destructor runs
 
   int thumbWidth_ = 128;
   int thumbHeight_ = 96;

@@ -138,6 +138,7 @@ TTCPHttpThrd::TTCPHttpThrd(UniqueFd connection, TWorkerSettings&& settings,
   Actions.AllowUploads = settings.AllowUploads;
   Actions.PageStyle = settings.PageStyle;
   Actions.Cache = settings.Cache;
+  Actions.ThumbWaitMs = TimeoutMs;
   Actions.Listings = std::move(settings.Listings);
 }
 

@@ -155,7 +155,7 @@ THttpResponse TServerActions::HandleRequest(const std::string& uri,
     const bool folder = CompareNames(TextAfter("SYSTEMIMG/", p), "FOLDER.JPG") == 0;
     done = SendPicture(SystemFolder, folder ? "mirelo folder.gif" : "mirelo file.gif", response);
   } else if (PosNoCase("TAMBNEIL/", p) > 0) {
-    done = SendPicture(CacheFolder(), TextAfter("TAMBNEIL/", p), response);
+    done = SendThumb(TextAfter("TAMBNEIL/", p), response);
   } else if (IsPictureName(p)) {
     done = SendPicture(RootFolder, p, response);
   } else if (p == "UPLOADING") {

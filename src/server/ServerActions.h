@@ -6,6 +6,7 @@
 #include "base/UniqueFd.h"
 #include "server/HttpResponse.h"
 #include "server/PageStyle.h"
+#include "server/ServerLimits.h"
 
 #include <cstdint>
 #include <ctime>
@@ -32,6 +33,9 @@ class TServerActions {
   // Classic: the table pages; Gallery: the gallery pages and the /.mirelo/
   // routes (GalleryRoutes.cpp).
   TPageStyle PageStyle = TPageStyle::Classic;
+  // How long a thumbnail request waits for a thumbnail still to be made; it
+  // gets the not-found picture after that.
+  int ThumbWaitMs = ServerLimits::kDefaultTimeoutMs;
 
   // The response to a request for uri: a page, a picture or a file. Of the
   // request's header lines (up to the first empty line) only Range is read,
@@ -46,7 +50,9 @@ class TServerActions {
   bool BuildFolderPage(const std::string& folder, const std::string& rel, THttpResponse& response);
   THttpResponse OpenDownload(const std::string& base, const std::string& name,
                              const std::vector<std::string>& requestHeaders);
-  bool SendPicture(const std::string& base, const std::string& name, THttpResponse& response);
+  // found false: the not-found picture under name, whatever is there.
+  bool SendPicture(const std::string& base, const std::string& name, THttpResponse& response,
+                   bool found = true);
   bool BuildSearchPage(const std::string& searchText, const std::string& rel,
                        THttpResponse& response);
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
@@ -67,12 +73,16 @@ class TServerActions {
   static bool HasFile(const std::string& base, const std::string& name);
 
   std::string CacheFolder() const;
-  // Thumbnail file names for full picture paths, made on every core when missing.
+  // Thumbnail file names for full picture paths; missing ones are queued, to
+  // be made in the background in this order.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
   // The same for pictures just listed, with their times (a negative tv_nsec:
   // not a regular file).
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
                                       const std::vector<struct timespec>& times);
+  // The thumbnail of that name as a picture, once it is made (waiting for it
+  // up to ThumbWaitMs).
+  bool SendThumb(const std::string& name, THttpResponse& response);
 };
 
 // One folder entry of a listing.

@@ -186,7 +186,8 @@ bool TServerActions::BuildFolderPage(const std::string& folder, const std::strin
     page.Line("</tr>");
   }
 
-  // The thumbnails of all pictures at once: missing ones are made in parallel.
+  // The thumbnails of all pictures at once: missing ones are queued, to be
+  // made in the background while the page is on its way.
   std::vector<char> isPicture(files.size(), 0);
   std::vector<std::string> pictures;
   std::vector<struct timespec> times;  // as the listing found them

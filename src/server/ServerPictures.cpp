@@ -10,12 +10,12 @@
 bool IsPictureName(const std::string& name) { return IsSupportedPicture(name); }
 
 bool TServerActions::SendPicture(const std::string& base, const std::string& name,
-                                 THttpResponse& response) {
+                                 THttpResponse& response, bool found) {
   const TConfined c = ConfinePath(base, base + name);
   JpegImage image;
   std::string error;  // a picture that loads to nothing gives an empty body
   // Only a regular file is a picture; anything else gets the not-found one.
-  if (!c.accepted || !LoadAsJpegIfPresent(c.path, image, error)) {
+  if (!found || !c.accepted || !LoadAsJpegIfPresent(c.path, image, error)) {
     LoadAsJpeg(SystemFolder + "not found.jpg", image, error);
   }
   response = THttpResponse::Raw(image.Empty() ? std::string() : image.ReleaseBytes());
@@ -32,11 +32,18 @@ std::string TServerActions::CacheFolder() const {
 
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
   if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->GetThumbs(pictures);
+  return Cache->ReserveThumbs(pictures);
 }
 
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
                                                     const std::vector<struct timespec>& times) {
   if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->GetThumbsOfFiles(pictures, times);
+  return Cache->ReserveThumbsOfFiles(pictures, times);
+}
+
+bool TServerActions::SendThumb(const std::string& name, THttpResponse& response) {
+  // A thumbnail still queued is made now; one that is not ready in time, or
+  // could not be made, answers with the not-found picture.
+  const bool ready = !Cache || Cache->AwaitThumb(name, ThumbWaitMs);
+  return SendPicture(CacheFolder(), name, response, ready);
 }

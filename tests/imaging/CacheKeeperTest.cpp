@@ -580,3 +580,249 @@ TEST_F(CacheTest, NamesFromADamagedDatabaseNeverReachOutsideTheFolder) {
   EXPECT_EQ((std::vector<std::string>{a}), cache.Inputs());
   EXPECT_EQ("keep me", ReadFile(victim));
 }
+
+namespace {
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    files[e.path().filename().string()] = ReadFile(e.path().string());
+  }
+  return files;
+}
+
+// The cache folder holds the database files and exactly the thumbnails that
+// its entries name.
+void ExpectFilesMatchEntries(const TCacheObj& cache) {
+  std::vector<std::string> thumbs;
+  for (const auto& e : fs::directory_iterator(cache.CacheFolder)) {
+    const std::string name = e.path().filename().string();
+    if (name.ends_with(".JPG")) thumbs.push_back(name);
+  }
+  std::sort(thumbs.begin(), thumbs.end());
+  std::vector<std::string> outputs = cache.Outputs();
+  std::sort(outputs.begin(), outputs.end());
+  EXPECT_EQ(outputs, thumbs);
+  EXPECT_EQ(cache.Inputs().size(), cache.Outputs().size());
+}
+
+}  // namespace
+
+TEST_F(CacheTest, ReservedThumbnailsEndAsSingleLookupsLeaveThem) {
+  // The same listing, once picture by picture and once reserved and made in
+  // the background: the same names, thumbnail files and database bytes.
+  std::vector<std::string> listing;
+  for (int i = 0; i < 12; ++i) {
+    listing.push_back(Picture("p" + std::to_string(i) + ".jpg", 300 + 9 * i, 200 - 5 * i));
+  }
+  const std::string bad = File("bad.png", "garbage");
+  const std::string kept = Picture("kept.jpg", 20, 30);
+  const std::string stale = Picture("stale.jpg", 30, 20);
+  listing.insert(listing.begin() + 2, bad);
+  listing.insert(listing.begin() + 4, kept);
+  listing.insert(listing.begin() + 5, Pics() + "missing.jpg");
+  listing.insert(listing.begin() + 6, stale);
+  listing.insert(listing.begin() + 9, listing[1]);  // a picture given again
+  listing.insert(listing.begin() + 10, bad);        // and the bad one again
+
+  const std::string dirs[] = {temp_ / "single/", temp_ / "reserved/"};
+  std::vector<std::string> results[2];
+  for (int k = 0; k < 2; ++k) {
+    {
+      TCacheObj cache(dirs[k]);
+      cache.LoadDB();
+      cache.GetThumb(kept);
+      cache.GetThumb(stale);
+      SetMtime(dirs[k] + "000000003.JPG", 1'600'000'000);
+    }
+    SetMtime(stale, 1'600'000'100);
+    TCacheObj cache(dirs[k]);
+    cache.LoadDB();
+    if (k == 0) {
+      for (const auto& path : listing) results[k].push_back(cache.GetThumb(path));
+    } else {
+      results[k] = cache.ReserveThumbs(listing);
+      EXPECT_TRUE(cache.WaitForThumbs(60000));
+    }
+    for (auto& r : results[k]) {
+      if (!r.empty()) r = r.substr(dirs[k].size());
+    }
+  }  // the caches save their databases
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_EQ("000000004.JPG", results[1][0]);
+  EXPECT_EQ(results[1][1], results[1][9]);
+  EXPECT_NE(results[1][2], results[1][10]);  // a failed picture is tried again
+  const auto single = FolderBytes(dirs[0]);
+  const auto reserved = FolderBytes(dirs[1]);
+  EXPECT_EQ(single.size(), reserved.size());
+  for (const auto& [name, bytes] : single) {
+    const auto it = reserved.find(name);
+    ASSERT_NE(reserved.end(), it) << name;
+    EXPECT_TRUE(bytes == it->second) << name;
+  }
+  EXPECT_NE(std::string::npos, single.at("CacheDBOutput").find("000000004.JPG\r\n"));
+}
+
+TEST_F(CacheTest, AnAwaitedThumbnailOvertakesTheQueue) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 5; ++i) pictures.push_back(Picture(std::to_string(i) + ".jpg", 90, 60));
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  cache.SetMakerThreads(0);  // nothing is made unless asked for
+  const auto names = cache.ReserveThumbs(pictures);
+  ASSERT_EQ(CacheDir() + "000000005.JPG", names[3]);
+  EXPECT_EQ(5, cache.PendingThumbs());
+  EXPECT_EQ(6, cache.LastEntry());
+  EXPECT_FALSE(fs::exists(names[0]));
+
+  EXPECT_TRUE(cache.AwaitThumb("000000005.JPG", 10000));
+  EXPECT_EQ(std::make_pair(128, 85), JpegSize(names[3]));
+  for (int i : {0, 1, 2, 4}) EXPECT_FALSE(fs::exists(names[i])) << i;
+  EXPECT_EQ(4, cache.PendingThumbs());
+  // Entries are recorded in the order of their numbers: not yet.
+  EXPECT_TRUE(cache.Outputs().empty());
+  // A lookup finds the thumbnail made ahead, and one still queued is made for it.
+  EXPECT_EQ(names[3], cache.GetThumb(pictures[3]));
+  EXPECT_EQ(names[4], cache.GetThumb(pictures[4]));
+  EXPECT_TRUE(fs::exists(names[4]));
+  // Names not pending have nothing to wait for.
+  EXPECT_TRUE(cache.AwaitThumb("000000005.JPG", 0));
+  EXPECT_TRUE(cache.AwaitThumb("../000000002.JPG", 0));
+  EXPECT_FALSE(cache.WaitForThumbs(0));
+
+  cache.SetMakerThreads(2);
+  EXPECT_TRUE(cache.WaitForThumbs(30000));
+  EXPECT_EQ(pictures, cache.Inputs());
+  EXPECT_EQ((std::vector<std::string>{"000000002.JPG", "000000003.JPG", "000000004.JPG",
+                                      "000000005.JPG", "000000006.JPG"}),
+            cache.Outputs());
+  ExpectFilesMatchEntries(cache);
+}
+
+TEST_F(CacheTest, AReservedPictureThatCannotBeMadeLeavesNoFile) {
+  const std::string bad = File("bad.jpg", "not a picture");
+  const std::string good = Picture("good.jpg", 60, 90);
+  fs::create_directories(CacheDir());
+  // Left behind under the number that will be handed out again.
+  WriteFile(CacheDir() + "000000002.JPG", EncodeJpeg(TestPicture(8, 8)));
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  cache.SetMakerThreads(0);
+  const auto names = cache.ReserveThumbs({bad, good});
+  ASSERT_EQ(CacheDir() + "000000002.JPG", names[0]);
+  EXPECT_TRUE(cache.AwaitThumb("000000002.JPG", 10000));
+  EXPECT_FALSE(fs::exists(names[0]));  // no stale picture in its place
+  EXPECT_TRUE(cache.AwaitThumb("000000003.JPG", 10000));
+  EXPECT_EQ(std::make_pair(64, 96), JpegSize(names[1]));
+  EXPECT_EQ((std::vector<std::string>{good}), cache.Inputs());
+  // The next listing tries the bad one again under a new number.
+  EXPECT_EQ(CacheDir() + "000000004.JPG", cache.ReserveThumbs({bad})[0]);
+  EXPECT_TRUE(cache.AwaitThumb("000000004.JPG", 10000));
+  EXPECT_EQ(0, cache.PendingThumbs());
+  ExpectFilesMatchEntries(cache);
+}
+
+TEST_F(CacheTest, ClearSizeAndFilterWithThumbnailsPendingEndCleanly) {
+  struct Case {
+    const char* what;
+    void (*act)(TCacheObj&);
+    bool keepsEntries;  // the reserved thumbnails still get their entries
+  };
+  const Case cases[] = {
+      {"clear", [](TCacheObj& c) { c.Clear(); }, false},
+      {"width", [](TCacheObj& c) { c.SetThumbWidth(129); }, false},
+      {"height", [](TCacheObj& c) { c.SetThumbHeight(97); }, false},
+      {"filter", [](TCacheObj& c) { c.SetFilterIndex(2); }, true},
+  };
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 10; ++i) {
+    pictures.push_back(Picture(std::to_string(i) + "c.jpg", 640 + i, 480));
+  }
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = temp_ / ("cache" + std::to_string(n++) + "/");
+    TCacheObj cache(dir);
+    cache.LoadDB();
+    cache.SetMakerThreads(1);
+    const auto names = cache.ReserveThumbs(pictures);
+    // One waits for a thumbnail in the middle of the queue meanwhile.
+    bool awaited = false;
+    std::thread visitor([&] { awaited = cache.AwaitThumb("000000008.JPG", 30000); });
+    ASSERT_TRUE(cache.AwaitThumb("000000002.JPG", 30000));
+    c.act(cache);  // while the others are being made or queued
+    visitor.join();
+    EXPECT_TRUE(awaited);
+    ASSERT_TRUE(cache.WaitForThumbs(30000));
+    EXPECT_EQ(0, cache.PendingThumbs());
+    if (c.keepsEntries) {
+      EXPECT_EQ(pictures, cache.Inputs());
+    } else {
+      EXPECT_TRUE(cache.Inputs().empty());
+    }
+    ExpectFilesMatchEntries(cache);
+    // The cache goes on: a new listing gets every thumbnail.
+    const auto again = cache.ReserveThumbs(pictures);
+    ASSERT_TRUE(cache.WaitForThumbs(30000));
+    for (std::size_t i = 0; i < pictures.size(); ++i) EXPECT_TRUE(fs::exists(again[i])) << i;
+    if (!c.keepsEntries) {
+      EXPECT_EQ(21, cache.LastEntry());  // numbering went on
+    }
+    ExpectFilesMatchEntries(cache);
+  }
+}
+
+TEST_F(CacheTest, DestroyedWithThumbnailsPendingKeepsWhatWasMade) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 12; ++i) {
+    pictures.push_back(Picture(std::to_string(i) + "d.jpg", 640, 480 + i));
+  }
+  {
+    TCacheObj cache(CacheDir());
+    cache.LoadDB();
+    cache.SetMakerThreads(1);
+    cache.ReserveThumbs(pictures);
+    ASSERT_TRUE(cache.AwaitThumb("000000002.JPG", 30000));
+  }  // queued ones are dropped, the one being made is waited for
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  EXPECT_EQ(13, cache.LastEntry());
+  const auto inputs = cache.Inputs();
+  ASSERT_GE(inputs.size(), 1u);
+  EXPECT_LT(inputs.size(), pictures.size());
+  // Made ones are the first of the listing, in order.
+  EXPECT_TRUE(std::equal(inputs.begin(), inputs.end(), pictures.begin()));
+  ExpectFilesMatchEntries(cache);
+  // The next listing finds those and makes the rest under new numbers.
+  const auto names = cache.GetThumbs(pictures);
+  EXPECT_EQ(CacheDir() + "000000002.JPG", names[0]);
+  EXPECT_EQ(pictures.size(), cache.Inputs().size());
+  ExpectFilesMatchEntries(cache);
+}
+
+TEST_F(CacheTest, AnAwaitedThumbnailGoesToTheFrontOfTheMakersQueue) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 8; ++i) {
+    pictures.push_back(Picture(std::to_string(i) + "q.jpg", 2000 + i, 1500));
+  }
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  cache.SetMakerThreads(1);
+  const auto names = cache.ReserveThumbs(pictures);
+  // The maker is on the first ones; the last is asked for at once.
+  ASSERT_TRUE(cache.AwaitThumb("000000009.JPG", 60000));
+  EXPECT_TRUE(fs::exists(names[7]));
+  ASSERT_TRUE(cache.WaitForThumbs(60000));
+  // The one maker made it before some of those queued ahead of it.
+  const auto madeAt = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(0, ::stat(path.c_str(), &st)) << path;
+    return std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  };
+  int after = 0;
+  for (int i = 0; i < 7; ++i) after += madeAt(names[i]) > madeAt(names[7]);
+  EXPECT_GE(after, 1);
+  EXPECT_EQ(pictures, cache.Inputs());  // entries still in the order of their numbers
+  ExpectFilesMatchEntries(cache);
+}

@@ -1,6 +1,9 @@
 // Listener over real loopback: port handling, stop and restart, a stop during
 // a running exchange, and the download block reader the worker streams with.
 #include "base/StartUp.h"
+#include "imaging/Bitmap.h"
+#include "imaging/CacheKeeper.h"
+#include "imaging/JpegImage.h"
 #include "server/HttpDaemon.h"
 
 #include "ServerHarness.h"
@@ -10,9 +13,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -190,3 +197,81 @@ TEST_F(DownloadBlocks, ReadWithoutAFileFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// A JPEG photo of width x height with a pattern in it.
+std::string PatternPhoto(int width, int height) {
+  Bitmap bitmap(width, height);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.Row(y);
+    for (int x = 0; x < width * 3; ++x) row[x] = static_cast<std::uint8_t>(x * 5 + y);
+  }
+  JpegImage jpeg;
+  jpeg.Assign(std::move(bitmap));
+  return jpeg.SaveToBytes();
+}
+
+}  // namespace
+
+// Listings of a folder of new photos come back before their thumbnails are
+// made; several at once name the same thumbnails, a thumbnail request is
+// answered with its picture, and stopping the listener and then ending the
+// cache with thumbnails still queued leaves a database that names exactly
+// the thumbnails on disk.
+TEST(HttpDaemon, ListingsWhileThumbnailsArePendingAndAStopEndCleanly) {
+  TempFolder cacheFolder;
+  auto cache = std::make_unique<TCacheObj>(cacheFolder.Slash());
+  cache->LoadDB();
+  cache->SetMakerThreads(1);
+  {
+    TServerHarness server({}, [&](TTCPHttpDaemon& d) { d.Cache = cache.get(); });
+    const std::string photo = PatternPhoto(900, 600);
+    for (int i = 0; i < 24; ++i) {
+      std::ofstream(server.Root().Path() / (std::to_string(100 + i) + ".jpg"), std::ios::binary)
+          << photo;
+    }
+    std::vector<std::string> pages(3);
+    {
+      std::vector<std::thread> visitors;
+      for (auto& page : pages) {
+        visitors.emplace_back([&] { page = server.Exchange("GET / HTTP/1.0\r\n\r\n"); });
+      }
+      for (auto& t : visitors) t.join();
+    }
+    for (const auto& page : pages) {
+      ASSERT_TRUE(Replied(page));
+      EXPECT_TRUE(pages[0] == page);
+    }
+    EXPECT_NE(std::string::npos, pages[0].find("/TAMBNEIL/000000025.JPG"));
+    EXPECT_EQ(25, cache->LastEntry());  // one number per picture
+    EXPECT_GT(cache->PendingThumbs(), 0);
+    std::vector<std::string> head;
+    std::string body;
+    SplitReply(server.Exchange("GET /TAMBNEIL/000000020.JPG HTTP/1.0\r\n\r\n"), head, body);
+    ASSERT_EQ("HTTP/1.0 200", head[0]);
+    EXPECT_EQ("\xFF\xD8", body.substr(0, 2));
+    EXPECT_EQ(
+        std::string(
+            std::istreambuf_iterator<char>(
+                std::ifstream(cacheFolder.Slash() + "000000020.JPG", std::ios::binary).rdbuf()),
+            {}),
+        body);
+    server.Daemon().Stop();
+    server.WaitIdle();
+  }
+  cache.reset();  // drops what is still queued, waits for what is being made
+  TCacheObj again(cacheFolder.Slash());
+  again.LoadDB();
+  EXPECT_EQ(25, again.LastEntry());
+  std::vector<std::string> names = again.Outputs();
+  EXPECT_EQ(again.Inputs().size(), names.size());
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(cacheFolder.Path())) {
+    const std::string name = e.path().filename().string();
+    if (name.ends_with(".JPG")) files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(names, files);
+}

@@ -2,7 +2,9 @@
 // real shared folder in a temporary directory.
 #include "ServerFixture.h"
 #include "base/StartUp.h"
+#include "imaging/Bitmap.h"
 #include "imaging/CacheKeeper.h"
+#include "imaging/JpegImage.h"
 #include "net/tcpsocket.h"
 #include "server/RequestText.h"
 #include "server/ServerActions.h"
@@ -576,3 +578,78 @@ TEST_F(Router, UploadFormOnlyWhenUploadsAreOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// A JPEG photo of width x height with a pattern in it.
+std::string Photo(int width, int height) {
+  Bitmap bitmap(width, height);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.Row(y);
+    for (int x = 0; x < width * 3; ++x) row[x] = static_cast<std::uint8_t>(x * 7 + y * 3);
+  }
+  JpegImage jpeg;
+  jpeg.Assign(std::move(bitmap));
+  return jpeg.SaveToBytes();
+}
+
+}  // namespace
+
+TEST_F(Router, ListingIsSentBeforeItsThumbnailsAndARequestMakesItsOwnFirst) {
+  WriteAll(root_ + "bad.png", "not a picture");
+  WriteAll(root_ + "zz.jpg", Photo(400, 300));
+  const std::string thumbs = temp_.Slash() + "cache/";
+  cache_->LoadDB();
+  cache_->SetMakerThreads(0);  // only what is asked for is made
+  const Response page = Get("/");
+  // In listing order: bad.png, photo.bmp, photo.jpg, zz.jpg.
+  for (const char* name : {"000000002", "000000003", "000000004", "000000005"}) {
+    EXPECT_NE(std::string::npos,
+              page.body.find(std::string("<img src=\"/TAMBNEIL/") + name + ".JPG\""))
+        << name;
+  }
+  EXPECT_EQ(4, cache_->PendingThumbs());
+  EXPECT_FALSE(std::filesystem::exists(thumbs + "000000005.JPG"));
+  // A second listing names the same thumbnails.
+  EXPECT_TRUE(page.body == Get("/").body);
+  EXPECT_EQ(5, cache_->LastEntry());
+
+  const Response last = Get("/TAMBNEIL/000000005.JPG");
+  EXPECT_TRUE(last.result);
+  EXPECT_TRUE(ReadAll(thumbs + "000000005.JPG") == last.body);
+  EXPECT_EQ("\xFF\xD8", last.body.substr(0, 2));
+  EXPECT_FALSE(notFound_ == last.body);
+  EXPECT_FALSE(std::filesystem::exists(thumbs + "000000003.JPG"));  // still queued
+  // A picture that cannot be made: the not-found picture under its name.
+  const Response bad = Get("/TAMBNEIL/000000002.JPG");
+  EXPECT_TRUE(notFound_ == bad.body);
+  EXPECT_EQ("attachment; filename=\"000000002.JPG\";", bad.Header("Content-Disposition: "));
+
+  cache_->SetMakerThreads(2);
+  ASSERT_TRUE(cache_->WaitForThumbs(30000));
+  EXPECT_EQ((std::vector<std::string>{"000000003.JPG", "000000004.JPG", "000000005.JPG"}),
+            cache_->Outputs());
+}
+
+TEST_F(Router, AThumbnailNotReadyInTimeGetsTheNotFoundPicture) {
+  for (int i = 0; i < 4; ++i)
+    WriteAll(root_ + "big" + std::to_string(i) + ".jpg", Photo(3000, 2000));
+  cache_->LoadDB();
+  cache_->SetMakerThreads(1);
+  const Response page = Get("/");
+  ASSERT_NE(std::string::npos, page.body.find("/TAMBNEIL/000000005.JPG"));
+  TServerActions actions;
+  actions.RootFolder = root_;
+  actions.SystemFolder = SystemFolder();
+  actions.Cache = cache_.get();
+  actions.ThumbWaitMs = 0;  // the last of four big photos cannot be ready yet
+  bool made = false;
+  const THttpResponse late = actions.HandleRequest("/TAMBNEIL/000000005.JPG", {}, &made);
+  EXPECT_TRUE(made);
+  EXPECT_TRUE(notFound_ == late.Body);
+  // Once it is made, the same request gets it.
+  actions.ThumbWaitMs = 60000;
+  const THttpResponse ready = actions.HandleRequest("/TAMBNEIL/000000005.JPG");
+  EXPECT_TRUE(ReadAll(temp_.Slash() + "cache/000000005.JPG") == ready.Body);
+  EXPECT_FALSE(notFound_ == ready.Body);
+}
