@@ -1,6 +1,7 @@
 // The gallery style's router: the classic addresses with gallery pages and
 // a not-found page, and the routes under /.mirelo/ (assets, the inline view
 // of pictures and media). Every answer carries the gallery's policy headers.
+#include "imaging/CacheKeeper.h"
 #include "server/FolderCache.h"
 #include "server/GalleryAssets.h"
 #include "server/GalleryText.h"
@@ -205,7 +206,11 @@ THttpResponse TServerActions::GalleryRoute(const std::string& uri,
   }
   if (PosNoCase("TAMBNEIL/", p) > 0) {
     const std::string name = TextAfter("TAMBNEIL/", p);
-    if (name.empty() || !HasFile(CacheFolder(), name)) return GalleryNotFound();
+    // A thumbnail still queued is made first (bounded by the worker's wait);
+    // one that is not ready in time, or could not be made, is not found.
+    if (name.empty() || (Cache && !Cache->AwaitThumb(name, ThumbWaitMs)) ||
+        !HasFile(CacheFolder(), name))
+      return GalleryNotFound();
     made = SendPicture(CacheFolder(), name, response);
     return response;
   }
