@@ -3,6 +3,8 @@
 
 #include "base/FileUtil.h"
 #include "server/RequestText.h"
+#include "server/ShareFolder.h"
+#include "server/ZipStream.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,6 +98,11 @@ bool StatFolderEntry(const std::string& folder, TFolderEntry& entry) {
 THttpResponse TServerActions::HandleRequest(const std::string& uri,
                                             const std::vector<std::string>& requestHeaders,
                                             bool* made) {
+  static constexpr std::string_view kZipPrefix = "/.mirelo/zip/";
+  if (uri.compare(0, kZipPrefix.size(), kZipPrefix) == 0) {
+    if (made) *made = true;
+    return ZipFolder(uri.substr(kZipPrefix.size()));
+  }
   THttpResponse response;
   bool done = false;
   const std::string p = uri == "/" ? std::string() : DecodeRequestPath(uri);
@@ -193,5 +200,30 @@ THttpResponse TServerActions::OpenDownload(const std::string& base, const std::s
   }
   response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
                                 HeaderQuoted(shownName) + "\";");
+  return response;
+}
+
+THttpResponse TServerActions::ZipFolder(const std::string& encodedPath) {
+  std::vector<std::string> names;
+  const std::string root = RealShareRoot(RootFolder);
+  TShareFolder folder;
+  if (!root.empty() && DecodeSharePath(encodedPath, names))
+    folder = OpenShareFolder(RootFolder, names);
+  if (!folder.Handle) return THttpResponse::PlainText(404, "Not found\n");
+
+  THttpResponse response;
+  response.Kind = THttpResponse::TBody::Stream;
+  response.Headers.emplace_back("Content-Type: application/zip");
+  const std::string name = folder.Name.empty() ? std::string("share") : folder.Name;
+  response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
+                                HeaderQuoted(name + ".zip") + "\"");
+  response.Headers.emplace_back("Cache-Control: no-store");
+  response.ReportName = folder.Path;
+  // The stream owns the open folder until it has run.
+  auto handle = std::make_shared<UniqueFd>(std::move(folder.Handle));
+  response.Stream = [root, handle](const THttpResponse::TSink& sink) {
+    TZipStream zip(root, sink);
+    return zip.Write(std::move(*handle));
+  };
   return response;
 }

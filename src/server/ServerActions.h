@@ -33,6 +33,9 @@ class TServerActions {
   // by a download. made (if given) tells whether the page or picture was made
   // (a download: false). Throws on a malformed percent escape (the request is
   // then abandoned).
+  //
+  // Addresses under "/.mirelo/" no shared name can take: "/.mirelo/zip/"
+  // followed by a share path gives the ZIP of that folder.
   THttpResponse HandleRequest(const std::string& uri,
                               const std::vector<std::string>& requestHeaders = {},
                               bool* made = nullptr);
@@ -45,6 +48,8 @@ class TServerActions {
   bool BuildSearchPage(const std::string& searchText, const std::string& rel,
                        THttpResponse& response);
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
+  // A ZIP of the folder an encoded share path names, streamed as it is made.
+  THttpResponse ZipFolder(const std::string& encodedPath);
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths, made on every core when missing.
