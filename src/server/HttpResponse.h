@@ -4,9 +4,10 @@
 //
 // The worker writes "HTTP/1.0 <Status>", then (when the request named a
 // protocol) the header lines and its own (Connection, Date, Server), then the
-// body; it knows nothing of routes. A new kind of answer is a new way to fill
-// this value; a new way to send one (another body kind, a connection kept
-// open) belongs to the worker alone, which a route may only allow.
+// body; it knows nothing of routes. A response that allows keep-alive may go
+// out as HTTP/1.1 on a connection kept for the next request instead. A new kind of answer is a new
+// way to fill this value; a new way to send one (another body kind, a connection kept open) belongs
+// to the worker alone, which a route may only allow.
 #pragma once
 
 #include "base/UniqueFd.h"

@@ -3,6 +3,7 @@
 #include "server/UploadReceiver.h"
 
 #include "base/UniqueFd.h"
+#include "server/RequestText.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -268,7 +269,8 @@ bool TUploadReceiver::ReceiveAll(std::vector<TUploadOutcome>& outcomes) {
     bool writing = false;
     if (hasFile) {
       if (onFile_) onFile_(clientName);
-      outcomes.push_back({clientName, {}, {}});
+      // The answer names the file as sent, within reason.
+      outcomes.push_back({FirstChars(clientName, kMaxAnsweredNameChars), {}, {}});
       const std::string name = LastComponent(clientName);
       if (!IsAcceptableUploadName(name))
         outcomes.back().Refusal = "not a usable file name";

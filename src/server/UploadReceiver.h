@@ -47,6 +47,8 @@ class TUploadReceiver {
   static constexpr int kMaxNumberedNames = 10000;
   // Most parts one body may have when every file of it is stored.
   static constexpr int kMaxPartsPerBody = 1000;
+  // An outcome keeps at most this many characters of the client's name.
+  static constexpr std::size_t kMaxAnsweredNameChars = 512;
 
   // folder: where the file lands, ending in "/". store: false reads the file
   // part and drops it (uploads refused). onFile is called with the file name
