@@ -220,10 +220,11 @@ THttpResponse TServerActions::ZipFolder(const std::string& encodedPath) {
   response.Headers.emplace_back("Cache-Control: no-store");
   response.ReportName = folder.Path;
   // The stream owns the open folder until it has run.
+  auto zip = std::make_shared<TZipStream>(root);
+  if (!zip->Ready()) return THttpResponse::PlainText(500, "The archive cannot be made now\n");
   auto handle = std::make_shared<UniqueFd>(std::move(folder.Handle));
-  response.Stream = [root, handle](const THttpResponse::TSink& sink) {
-    TZipStream zip(root, sink);
-    return zip.Write(std::move(*handle));
+  response.Stream = [zip, handle](const THttpResponse::TSink& sink) {
+    return zip->Write(std::move(*handle), sink);
   };
   return response;
 }

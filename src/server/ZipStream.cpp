@@ -55,8 +55,8 @@ struct TZipStream::TFolderFrame {
   ino_t Inode = 0;
 };
 
-TZipStream::TZipStream(std::string shareRoot, TSink sink)
-    : root_(std::move(shareRoot)), sink_(std::move(sink)) {
+TZipStream::TZipStream(std::string shareRoot)
+    : root_(std::move(shareRoot)), central_(std::tmpfile()) {
   out_.reserve(kBlockSize + 1024);
 }
 
@@ -327,9 +327,9 @@ bool TZipStream::WriteEnd() {
   return Put(e.data(), e.size()) && Flush();
 }
 
-bool TZipStream::Write(UniqueFd folder) {
-  central_ = std::tmpfile();
-  if (!central_ || !folder) return false;
+bool TZipStream::Write(UniqueFd folder, TSink sink) {
+  sink_ = std::move(sink);
+  if (!central_ || !folder || offset_ > 0) return false;
   struct stat top {};
   if (::fstat(folder.get(), &top) != 0) return false;
 

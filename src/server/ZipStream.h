@@ -42,14 +42,17 @@ class TZipStream {
   static constexpr std::size_t kBlockSize = 65536;
 
   // shareRoot: the share's real path (RealShareRoot), without a trailing "/".
-  TZipStream(std::string shareRoot, TSink sink);
+  // Makes the temporary file of the central directory at once.
+  explicit TZipStream(std::string shareRoot);
   ~TZipStream();
   TZipStream(const TZipStream&) = delete;
   TZipStream& operator=(const TZipStream&) = delete;
 
-  // Writes the archive of the open folder (a folder of the share): true when
-  // the whole archive went to the sink.
-  bool Write(UniqueFd folder);
+  // Whether an archive can be written (the temporary file was made).
+  bool Ready() const { return central_ != nullptr; }
+  // Writes the archive of the open folder (a folder of the share) to sink,
+  // once: true when the whole archive went to it.
+  bool Write(UniqueFd folder, TSink sink);
 
   std::uint64_t Entries() const { return entries_; }
   std::uint64_t BytesWritten() const { return offset_; }

@@ -48,11 +48,11 @@ bool WriteZip(const TempFolder& share, const std::vector<std::string>& rel,
   TShareFolder folder = OpenShareFolder(share.Slash(), rel);
   if (!folder.Handle) return false;
   std::ofstream out(archive, std::ios::binary);
-  TZipStream zip(RealShareRoot(share.Slash()), [&out](const char* data, std::size_t size) {
+  TZipStream zip(RealShareRoot(share.Slash()));
+  return zip.Write(std::move(folder.Handle), [&out](const char* data, std::size_t size) {
     out.write(data, static_cast<std::streamsize>(size));
     return static_cast<bool>(out);
   });
-  return zip.Write(std::move(folder.Handle));
 }
 
 std::map<std::string, std::string> Unzipped(const std::string& archive, const TempFolder& into) {
@@ -210,14 +210,15 @@ TEST_F(ZipOfAShare, Zip64ForAFileOf4GiBAndMore) {
   UniqueFd out(::open(Archive().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   ASSERT_TRUE(out);
   off_t at = 0;
-  TZipStream zip(RealShareRoot(share.Slash()), [&](const char* data, std::size_t n) {
+  TZipStream zip(RealShareRoot(share.Slash()));
+  auto sink = [&](const char* data, std::size_t n) {
     static const std::string kZeros(TZipStream::kBlockSize, '\0');
     const bool zeros = n <= kZeros.size() && std::memcmp(data, kZeros.data(), n) == 0;
     if (!zeros && ::pwrite(out.get(), data, n, at) != static_cast<ssize_t>(n)) return false;
     at += static_cast<off_t>(n);
     return true;
-  });
-  ASSERT_TRUE(zip.Write(std::move(folder.Handle)));
+  };
+  ASSERT_TRUE(zip.Write(std::move(folder.Handle), sink));
   ASSERT_EQ(0, ::ftruncate(out.get(), at));
   out.reset();
   EXPECT_EQ(static_cast<std::uint64_t>(at), zip.BytesWritten());
