@@ -397,16 +397,30 @@ std::optional<THttpResponse> TTCPHttpThrd::ReceiveIntoFolder(const std::string& 
   std::vector<std::string> names;
   TShareFolder folder;
   if (DecodeSharePath(encodedPath, names)) folder = OpenShareFolder(RootFolder, names);
+  // A client that waits for "100 Continue" before it sends the body (as
+  // curl does) gets it once the upload is accepted, and a refusal at once.
+  bool expectsContinue = false;
+  for (const auto& line : Headers) {
+    if (line.empty()) break;
+    if (ToUpperAscii(line).rfind("EXPECT:", 0) == 0 &&
+        ToUpperAscii(line).find("100-CONTINUE") != std::string::npos)
+      expectsContinue = true;
+  }
   // A refused request's body is read past when it is small, so the answer
-  // is not lost to a connection reset by unread input.
+  // is not lost to a connection reset by unread input; a body not yet sent
+  // is not waited for.
   auto refuse = [&](int status, const char* why) {
-    bodyRead = DrainBody(ContentLength);
+    bodyRead = !expectsContinue && DrainBody(ContentLength);
     return UploadAnswer(status, {}, why);
   };
   if (!Actions.AllowUploads) return refuse(403, "uploads are not accepted");
   if (!folder.Handle) return refuse(404, "no such folder");
   if (!multipart || ContentLength < 0) return refuse(400, "not a multipart upload");
 
+  if (expectsContinue) {
+    Socket.SendText("HTTP/1.1 100 Continue\r\n\r\n");
+    if (Socket.LastErrorCode() != 0) return std::nullopt;
+  }
   TUploadReceiver receiver(Socket, TimeoutMs, folder.Path + "/", true,
                            [this](const std::string& clientName) {
                              StatusFile = clientName;

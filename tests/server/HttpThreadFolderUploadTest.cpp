@@ -156,6 +156,32 @@ TEST(HttpThreadFolderUpload, ClientPathsAreCutToTheirLastName) {
   EXPECT_FALSE(server.Root().Exists("escape.txt"));
 }
 
+TEST(HttpThreadFolderUpload, AClientThatWaitsForContinueGetsIt) {
+  for (const bool uploads : {true, false}) {
+    SCOPED_TRACE(uploads);
+    TServerHarness server("", [&](TTCPHttpDaemon& d) {
+      d.AllowUploads = uploads;
+      d.KeepAliveIdleMs = 100;
+    });
+    server.Root().Mkdir("sub");
+    const std::string body = Multipart({{"a.txt", "a"}});
+    std::string head = UploadRequest("sub", body, "HTTP/1.1");
+    head = head.substr(0, head.size() - body.size() - 2) + "Expect: 100-continue\r\n\r\n";
+    UniqueFd fd = server.Connect();
+    ASSERT_TRUE(TServerHarness::SendAll(fd.get(), head));
+    if (uploads) {
+      // The body goes only after the interim answer, which comes alone.
+      char interim[25] = {};
+      ASSERT_EQ(25, ::recv(fd.get(), interim, sizeof interim, MSG_WAITALL));
+      EXPECT_EQ("HTTP/1.1 100 Continue\r\n\r\n", std::string(interim, 25));
+      ASSERT_TRUE(TServerHarness::SendAll(fd.get(), body));
+    }
+    const std::string reply = TServerHarness::ReadAll(fd.get(), 3000);
+    EXPECT_EQ(0u, reply.rfind(uploads ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.0 403\r\n", 0)) << reply;
+    EXPECT_EQ(uploads ? "a" : "", server.Root().Read("sub/a.txt"));
+  }
+}
+
 TEST(HttpThreadFolderUpload, ACutOffBodyKeepsOnlyTheWholeFiles) {
   TServerHarness server("", [](TTCPHttpDaemon& d) {
     d.AllowUploads = true;
