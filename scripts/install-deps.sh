@@ -12,7 +12,7 @@ packages=(g++ cmake ninja-build pkg-config ccache libjpeg-dev libpng-dev libgif-
   liblcms2-dev)
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-    clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools
+    clang-format chromium xvfb xauth nodejs npm curl wget zbar-tools unzip python3
     desktop-file-utils dpkg-dev man-db groff-base systemd ffmpeg)
 fi
 if [ "$what" = bench ]; then

@@ -118,6 +118,9 @@ class TTcpBlockingSocket {
   // -1 when the file cannot be sent this way (nothing sent, no error set).
   std::int64_t SendFile(int fd, std::int64_t offset, std::int64_t count);
   int PendingBytes() const;
+  // Whether bytes already received wait in this object's own buffer (a
+  // read took more than it returned).
+  bool HasBufferedInput() const { return !pending_.empty(); }
 
   int LastErrorCode() const { return lastError_; }
   void ClearError() { lastError_ = 0; }

@@ -83,6 +83,8 @@ void TTCPHttpDaemon::Start() {
   settings.Registry = registry_;
   settings.HeadTimeLimitMs = HeadTimeLimitMs;
   settings.Private = Private;
+  settings.MaxWorkers = std::max(MaxWorkers, 1);
+  settings.KeepAliveIdleMs = KeepAliveIdleMs;
   acceptors_->listenFd = ListenSocket.Handle();
   acceptors_->maxThreads = std::max(MaxWorkers, 1);
   if (!listening_) return;

@@ -42,6 +42,8 @@ class TTCPHttpDaemon {
   std::string BindAddress = "0.0.0.0";
   int MaxWorkers = ServerLimits::kMaxWorkers;
   int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;
+  // How long a kept connection waits for its next request.
+  int KeepAliveIdleMs = ServerLimits::kKeepAliveIdleMs;
   // Private sharing: every request must carry its key. Null: everyone may
   // visit. The key may be changed while sharing (SetKey).
   std::shared_ptr<TPrivateShare> Private;

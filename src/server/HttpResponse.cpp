@@ -121,6 +121,41 @@ bool TFileRange::Send(TTcpBlockingSocket& socket) {
   return true;
 }
 
+bool NotModifiedSince(const std::vector<std::string>& requestHeaders, std::time_t modified,
+                      std::time_t now) {
+  for (const auto& line : requestHeaders) {
+    if (line.empty()) break;
+    if (!StartsWithNoCase(line, "if-modified-since:")) continue;
+    std::time_t since = 0;
+    if (!ParseHttpDate(std::string_view(line).substr(18), since) || since > now) return false;
+    return modified <= since;
+  }
+  return false;
+}
+
+THttpResponse THttpResponse::NotModified(std::time_t modified) {
+  THttpResponse r;
+  r.Status = 304;
+  r.Kind = TBody::Bytes;
+  r.AddLastModified(modified);
+  r.KeepAlive = true;
+  return r;
+}
+
+void THttpResponse::AddLastModified(std::time_t modified) {
+  Headers.push_back("Last-Modified: " + FormatHttpDate(modified));
+}
+
+THttpResponse THttpResponse::PlainText(int status, std::string text) {
+  THttpResponse r = Raw(std::move(text));
+  r.Status = status;
+  r.Headers.emplace_back("Content-Type: text/plain; charset=utf-8");
+  r.Headers.emplace_back("X-Content-Type-Options: nosniff");
+  r.Headers.push_back("Content-Length: " + std::to_string(r.Body.size()));
+  r.KeepAlive = true;
+  return r;
+}
+
 THttpResponse THttpResponse::Lines(std::string text) {
   // Text already in CR LF lines is its own result: no split needed.
   if (IsCrLfText(text)) return Page(std::move(text));

@@ -4,14 +4,17 @@
 //
 // The worker writes "HTTP/1.0 <Status>", then (when the request named a
 // protocol) the header lines and its own (Connection, Date, Server), then the
-// body; it knows nothing of routes. A new kind of answer is a new way to fill
-// this value; a new way to send one (another body kind, a connection kept
-// open) belongs to the worker alone.
+// body; it knows nothing of routes. A response that allows keep-alive may go
+// out as HTTP/1.1 on a connection kept for the next request instead. A new kind of answer is a new
+// way to fill this value; a new way to send one (another body kind, a connection kept open) belongs
+// to the worker alone, which a route may only allow.
 #pragma once
 
 #include "base/UniqueFd.h"
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,12 +62,22 @@ TByteRange ParseByteRange(std::string_view value, std::int64_t size);
 // before the first empty line, which starts the body's lines).
 TByteRange RequestedRange(const std::vector<std::string>& requestHeaders, std::int64_t size);
 
+// Whether the request's If-Modified-Since (among its header lines, up to the
+// first empty one) says the visitor's copy of something last changed at
+// modified is still current. A date the visitor cannot have had (later than
+// now) or one in another form counts as none.
+bool NotModifiedSince(const std::vector<std::string>& requestHeaders, std::time_t modified,
+                      std::time_t now);
+
 struct THttpResponse {
   enum class TBody : std::int8_t {
-    Text,   // Body is lines each ended by CR LF (a page)
-    Bytes,  // Body is sent as it is
-    File,   // the bytes of File
+    Text,    // Body is lines each ended by CR LF (a page)
+    Bytes,   // Body is sent as it is
+    File,    // the bytes of File
+    Stream,  // whatever Stream writes; the connection is closed after it
   };
+  // Hands bytes to the connection in order; false when the peer is gone.
+  using TSink = std::function<bool(const char* data, std::size_t size)>;
 
   int Status = 200;
   // Header lines without their line ends; the worker adds its own after them.
@@ -75,15 +88,31 @@ struct THttpResponse {
   // For a file: the name the worker reports with "Downloading..." while it
   // sends the file.
   std::string ReportName;
+  // Stream: writes the whole body to the sink; false when it stopped early.
+  std::function<bool(const TSink& sink)> Stream;
+  // The connection may carry the next request after this response (a
+  // keep-alive opt-in): the worker then answers an HTTP/1.1 or keep-alive
+  // request in HTTP/1.1 with a Content-Length and keeps the connection for a
+  // short while. Never for a Stream.
+  bool KeepAlive = false;
 
   // Whether anything follows the head.
-  bool HasBody() const { return Kind == TBody::File || !Body.empty(); }
+  bool HasBody() const { return Kind == TBody::File || Kind == TBody::Stream || !Body.empty(); }
 
   // Text in any line ends (CR, LF or CR LF, a zero byte ends it) as a page:
   // every line ended by CR LF.
   static THttpResponse Lines(std::string text);
   static THttpResponse Page(std::string page);  // already CR LF lines
   static THttpResponse Raw(std::string bytes);
+  // The answer that the visitor's copy of something that last changed at
+  // modified is current: 304 with its Last-Modified, no body, kept alive.
+  static THttpResponse NotModified(std::time_t modified);
+  // Adds the Last-Modified line for something that last changed at modified.
+  void AddLastModified(std::time_t modified);
+  // A small plain-text answer (a 404 of the dot-named addresses): its length
+  // given, no sniffing, kept alive.
+  static THttpResponse PlainText(int status, std::string text);
+
   // The page sent for a request nobody answered: the URI as plain text.
   static THttpResponse Fallback(std::string_view uri);
 };

@@ -106,3 +106,48 @@ std::string FormatRfc822Date(std::time_t when) {
   localtime_r(&when, &local);
   return FormatRfc822Date(local, static_cast<int>(local.tm_gmtoff / 60));
 }
+
+std::string FormatHttpDate(std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday % 7],
+                utc.tm_mday, kMonths[utc.tm_mon % 12], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
+                utc.tm_sec);
+  return text;
+}
+
+bool ParseHttpDate(std::string_view text, std::time_t& when) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters in fixed places.
+  if (text.size() != 29 || text.substr(3, 2) != ", " || text[7] != ' ' || text[11] != ' ' ||
+      text[16] != ' ' || text[19] != ':' || text[22] != ':' || text.substr(25) != " GMT")
+    return false;
+  auto number = [&text](std::size_t at, std::size_t count, int& value) {
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      value = value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  if (!number(5, 2, day) || !number(12, 4, year) || !number(17, 2, hour) ||
+      !number(20, 2, minute) || !number(23, 2, second))
+    return false;
+  int month = -1;
+  for (int m = 0; m < 12; ++m)
+    if (text.substr(8, 3) == kMonths[m]) month = m;
+  if (month < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 || year < 1970)
+    return false;
+  std::tm utc{};
+  utc.tm_year = year - 1900;
+  utc.tm_mon = month;
+  utc.tm_mday = day;
+  utc.tm_hour = hour;
+  utc.tm_min = minute;
+  utc.tm_sec = second;
+  when = timegm(&utc);
+  return true;
+}

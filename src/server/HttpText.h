@@ -23,6 +23,11 @@ std::size_t CountTextLines(std::string_view text);
 std::string FormatRfc822Date(const std::tm& local, int offsetMinutes);
 // The same for a moment, in the process's local time zone.
 std::string FormatRfc822Date(std::time_t when);
+// "Sun, 06 Nov 1994 08:49:37 GMT": the HTTP date of a moment, in UTC.
+std::string FormatHttpDate(std::time_t when);
+// The moment of an HTTP date in that form (blanks around it allowed);
+// false for any other text.
+bool ParseHttpDate(std::string_view text, std::time_t& when);
 // "+0100", "-0330": sign, then hours and minutes of the offset.
 std::string TimeZoneText(int offsetMinutes);
 // TimeZoneText of the current local offset.

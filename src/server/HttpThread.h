@@ -1,5 +1,5 @@
-// Connection worker: serves exactly one HTTP request on one accepted
-// connection, then closes it.
+// Connection worker: serves the HTTP requests of one accepted connection:
+// one, then closes it, unless the response allows keeping the connection.
 //
 // Threads. The listener's accepting threads serve what they accept: Serve runs
 // the whole exchange on the calling thread (read the head and any body, offer
@@ -7,6 +7,15 @@
 // return, report) and returns once the worker has freed everything (the
 // connection, any open file) and signed off in its TWorkerRegistry, which is
 // how the program counts running workers and waits for them before it exits.
+//
+// Keep-alive. A response value may allow the connection to carry another
+// request (THttpResponse::KeepAlive). When the request is HTTP/1.1 (or asks
+// for keep-alive), its body was read to the end and the response allows it,
+// the answer is HTTP/1.1 with a Content-Length and the worker waits a short
+// idle time for the next request on the same connection. While it waits it
+// looks at the registry: once the running workers reach a share of the cap
+// it closes, so idle browsers cannot hold the cap. Every other response is
+// sent as before: HTTP/1.0, "Connection: close", the connection closed.
 //
 // Locks. A worker holds none of its own. It shares only the plug-in list
 // (read-only), the thumbnail cache and the kept folder listings (each with its
@@ -38,6 +47,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +94,9 @@ struct TWorkerSettings {
   std::shared_ptr<TWorkerRegistry> Registry;  // may be null: not counted
   int HeadTimeLimitMs = ServerLimits::kRequestHeadTimeMs;
   std::shared_ptr<TPrivateShare> Private;  // may be null: the share is open to all
+  // The listener's cap on workers, and the idle time of a kept connection.
+  int MaxWorkers = ServerLimits::kMaxWorkers;
+  int KeepAliveIdleMs = ServerLimits::kKeepAliveIdleMs;
 };
 
 class TTCPHttpThrd {
@@ -102,10 +115,24 @@ class TTCPHttpThrd {
                socklen_t peerSize);
   void Run();
   void Exchange();
-  bool ReadHead(std::string& method, std::string& uri, std::string& protocol, bool& multipart);
+  // Serves one request; true when the connection is kept for the next one.
+  bool ServeRequest(bool kept);
+  // Waits for the next request on a kept connection; false: close it.
+  bool AwaitNextRequest();
+  bool ReadHead(std::string& method, std::string& uri, std::string& protocol, bool& multipart,
+                bool quiet);
   bool ReceiveUpload();
+  // The upload of several files into a folder of the share; none when the
+  // request was cut off (no answer). bodyRead: the body was read to its end.
+  std::optional<THttpResponse> ReceiveIntoFolder(const std::string& encodedPath, bool multipart,
+                                                 bool& bodyRead);
+  // Reads and drops what is left of a declared body when it is small; true
+  // when nothing of it is left unread.
+  bool DrainBody(std::int64_t rest);
   THttpResponse Dispatch(const std::string& method, std::string uri);
-  void SendResponse(THttpResponse&& response, bool withProtocol);
+  // Sends the response; true when the connection stays open for another
+  // request (keepWanted: the request allows it and its body was read).
+  bool SendResponse(THttpResponse&& response, bool withProtocol, bool keepWanted = false);
   static THttpResponse GateResponse(TGateAnswer&& answer);
   void Report(const std::string& operation);
 
@@ -125,4 +152,7 @@ class TTCPHttpThrd {
   std::string RequestBody;
   int HeadTimeLimitMs;
   std::shared_ptr<TPrivateShare> Private;
+  std::shared_ptr<TWorkerRegistry> Registry;
+  int MaxWorkers;
+  int KeepAliveIdleMs;
 };

@@ -392,3 +392,58 @@ std::string FormatFileTime(std::time_t when) {
   if (!midnight) out << ' ' << std::put_time(&t, "%X");
   return out.str();
 }
+
+std::string JsonQuoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      if (c == '"' || c == '\\') {
+        out.push_back('\\');
+        out.push_back(static_cast<char>(c));
+      } else if (c < 0x20 || c == 0x7f) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04x", c);
+        out += esc;
+      } else {
+        out.push_back(static_cast<char>(c));
+      }
+      ++i;
+      continue;
+    }
+    // One whole, shortest-form sequence of a scalar value, or U+FFFD.
+    std::size_t more = 0;
+    std::uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      cp = c & 0x07;
+    }
+    bool valid = more > 0 && i + more < n;
+    for (std::size_t k = 1; valid && k <= more; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    if (valid && ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+                  (more == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
+      valid = false;
+    if (valid) {
+      out.append(text.substr(i, more + 1));
+      i += more + 1;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out.push_back('"');
+  return out;
+}

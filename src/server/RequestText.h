@@ -44,6 +44,9 @@ std::string EncodePathComponents(std::string_view text);
 // A value for a quoted header parameter: control characters become "_",
 // '"' and '\' get a backslash.
 std::string HeaderQuoted(std::string_view text);
+// A JSON string (quotes included): '"', '\' and control characters escaped,
+// bytes that are not UTF-8 replaced by U+FFFD.
+std::string JsonQuoted(std::string_view text);
 // The first count characters of text, never cutting a UTF-8 sequence.
 std::string FirstChars(std::string_view text, size_t count);
 // Number of characters (UTF-8 code points; stray bytes count one each).

@@ -3,6 +3,8 @@
 
 #include "base/FileUtil.h"
 #include "server/RequestText.h"
+#include "server/ShareFolder.h"
+#include "server/ZipStream.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -126,13 +128,18 @@ THttpResponse TServerActions::HandleRequest(const std::string& uri,
                                             const std::vector<std::string>& requestHeaders,
                                             bool* made) {
   // Addresses under the dot-named prefix are matched on the request as sent;
-  // the picture previews serve both page styles.
+  // the picture previews and the folder archives serve both page styles.
   static constexpr std::string_view kPreviewPrefix = "/.mirelo/preview/";
   if (uri.starts_with(kPreviewPrefix)) {
     THttpResponse response;
     const bool done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response);
     if (made) *made = done;
     return response;
+  }
+  static constexpr std::string_view kZipPrefix = "/.mirelo/zip/";
+  if (uri.starts_with(kZipPrefix)) {
+    if (made) *made = true;
+    return ZipFolder(uri.substr(kZipPrefix.size()));
   }
   if (PageStyle == TPageStyle::Gallery) {
     bool done = false;
@@ -216,5 +223,31 @@ THttpResponse TServerActions::OpenDownload(const std::string& base, const std::s
   if (response.Status == 416) return response;
   response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
                                 HeaderQuoted(shownName) + "\";");
+  return response;
+}
+
+THttpResponse TServerActions::ZipFolder(const std::string& encodedPath) {
+  std::vector<std::string> names;
+  const std::string root = RealShareRoot(RootFolder);
+  TShareFolder folder;
+  if (!root.empty() && DecodeSharePath(encodedPath, names))
+    folder = OpenShareFolder(RootFolder, names);
+  if (!folder.Handle) return THttpResponse::PlainText(404, "Not found\n");
+
+  THttpResponse response;
+  response.Kind = THttpResponse::TBody::Stream;
+  response.Headers.emplace_back("Content-Type: application/zip");
+  const std::string name = folder.Name.empty() ? std::string("share") : folder.Name;
+  response.Headers.emplace_back("Content-Disposition: attachment; filename=\"" +
+                                HeaderQuoted(name + ".zip") + "\"");
+  response.Headers.emplace_back("Cache-Control: no-store");
+  response.ReportName = folder.Path;
+  // The stream owns the open folder until it has run.
+  auto zip = std::make_shared<TZipStream>(root);
+  if (!zip->Ready()) return THttpResponse::PlainText(500, "The archive cannot be made now\n");
+  auto handle = std::make_shared<UniqueFd>(std::move(folder.Handle));
+  response.Stream = [zip, handle](const THttpResponse::TSink& sink) {
+    return zip->Write(std::move(*handle), sink);
+  };
   return response;
 }

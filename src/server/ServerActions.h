@@ -42,6 +42,9 @@ class TServerActions {
   // by a download. made (if given) tells whether the page or picture was made
   // (a download: false). Throws on a malformed percent escape (the request is
   // then abandoned).
+  //
+  // Addresses under "/.mirelo/" no shared name can take: "/.mirelo/zip/"
+  // followed by a share path gives the ZIP of that folder.
   THttpResponse HandleRequest(const std::string& uri,
                               const std::vector<std::string>& requestHeaders = {},
                               bool* made = nullptr);
@@ -71,6 +74,8 @@ class TServerActions {
                             const std::vector<std::string>& requestHeaders);
   // Whether name below base is a regular file inside base.
   static bool HasFile(const std::string& base, const std::string& name);
+  // A ZIP of the folder an encoded share path names, streamed as it is made.
+  THttpResponse ZipFolder(const std::string& encodedPath);
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths; missing ones are queued, to

@@ -38,6 +38,20 @@ inline constexpr int kExitWorkerWaitMs = 5000;
 inline constexpr int kMaxIdleWorkerThreads = 64;
 inline constexpr int kWorkerThreadIdleMs = 10 * 1000;
 
+// A kept connection (HTTP/1.1 keep-alive, for responses that allow it) waits
+// this long for its next request, looking every poll interval whether the
+// server nears its worker cap: at the yield share of the cap, idle kept
+// connections close and give their workers back.
+inline constexpr int kKeepAliveIdleMs = 5000;
+inline constexpr int kKeepAlivePollMs = 100;
+inline constexpr int kKeepAliveYieldPercent = 75;
+// Most requests one connection may carry.
+inline constexpr int kMaxRequestsPerConnection = 1000;
+// A refused or finished upload's unread rest is read and dropped up to this
+// size, so the answer reaches the visitor; a larger rest closes the
+// connection after the answer.
+inline constexpr std::int64_t kMaxDrainedBody = 16 * 1024 * 1024;
+
 // Folder listings kept for reuse: each is used for at most this long, and
 // sooner made again when its folder changes.
 inline constexpr int kListingMaxAgeMs = 1000;

@@ -3,6 +3,7 @@
 #include "server/UploadReceiver.h"
 
 #include "base/UniqueFd.h"
+#include "server/RequestText.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -234,6 +235,83 @@ bool TUploadReceiver::Receive() {
     char after[2];
     if (socket_.ReceiveExact(after, 2, timeoutMs_) != 2 || socket_.LastErrorCode() != 0)
       return false;
+    if (after[0] != '\r' || after[1] != '\n') return false;
+  }
+  return false;
+}
+
+bool TUploadReceiver::ReceiveAll(std::vector<TUploadOutcome>& outcomes) {
+  bytesRead_ = 0;
+  auto readLine = [this](std::string& line) {
+    line = socket_.ReceiveUntil(timeoutMs_, "\r\n");
+    if (socket_.LastErrorCode() != 0) return false;
+    bytesRead_ += static_cast<std::int64_t>(line.size()) + 2;
+    return true;
+  };
+  std::string delimiter;
+  if (!readLine(delimiter)) return false;
+  if (delimiter.size() < 3 || delimiter.compare(0, 2, "--") != 0) return false;
+  const std::string terminator = "\r\n" + delimiter;
+
+  for (int part = 0; part < kMaxPartsPerBody; ++part) {
+    bool hasFile = false;
+    std::string clientName;
+    for (int lines = 0;; ++lines) {
+      std::string line;
+      if (!readLine(line)) return false;
+      if (line.empty()) break;
+      if (lines >= kMaxPartHeaderLines) return false;
+      if (!hasFile && StartsWithNoCase(line, "content-disposition:"))
+        clientName = DispositionFileName(line, hasFile);
+    }
+
+    TTemporaryFile file;
+    bool writing = false;
+    if (hasFile) {
+      if (onFile_) onFile_(clientName);
+      // The answer names the file as sent, within reason.
+      outcomes.push_back({FirstChars(clientName, kMaxAnsweredNameChars), {}, {}});
+      const std::string name = LastComponent(clientName);
+      if (!IsAcceptableUploadName(name))
+        outcomes.back().Refusal = "not a usable file name";
+      else if (name[0] == '.')
+        outcomes.back().Refusal = "hidden names are not accepted";
+      else if (!store_)
+        outcomes.back().Refusal = "uploads are not accepted";
+      else if (!file.Create(folder_))
+        outcomes.back().Refusal = "could not be stored";
+      else
+        writing = true;
+    }
+    // The content goes to the file as it arrives, or nowhere. A failed
+    // write drops the rest of the part and the file.
+    bool writeFailed = false;
+    const bool found =
+        socket_.ReceiveUntilToSink(timeoutMs_, terminator, [&](const char* data, std::size_t size) {
+          bytesRead_ += static_cast<std::int64_t>(size);
+          if (writing && !writeFailed && !file.Write(data, size)) writeFailed = true;
+          return true;
+        });
+    if (!found) return false;
+    bytesRead_ += static_cast<std::int64_t>(terminator.size());
+    if (writing) {
+      const std::string name = LastComponent(clientName);
+      std::string stored;
+      if (!writeFailed && file.Close()) stored = StoreWithoutReplacing(file.Path(), folder_, name);
+      if (stored.empty()) {
+        outcomes.back().Refusal = "could not be stored";
+      } else {
+        file.Keep();
+        outcomes.back().StoredName = stored;
+      }
+    }
+    // The delimiter goes on with CR LF before the next part, or "--" after
+    // the last one.
+    char after[2];
+    if (socket_.ReceiveExact(after, 2, timeoutMs_) != 2 || socket_.LastErrorCode() != 0)
+      return false;
+    bytesRead_ += 2;
+    if (after[0] == '-' && after[1] == '-') return true;
     if (after[0] != '\r' || after[1] != '\n') return false;
   }
   return false;

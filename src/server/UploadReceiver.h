@@ -25,8 +25,18 @@
 
 #include "net/tcpsocket.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+// What became of one file of an upload: stored under StoredName, or refused
+// for Refusal (words for the visitor).
+struct TUploadOutcome {
+  std::string ClientName;  // as the client sent it
+  std::string StoredName;  // empty when refused
+  std::string Refusal;
+};
 
 class TUploadReceiver {
  public:
@@ -35,6 +45,10 @@ class TUploadReceiver {
   static constexpr int kMaxParts = 64;
   // How many numbered names are tried before the upload is given up.
   static constexpr int kMaxNumberedNames = 10000;
+  // Most parts one body may have when every file of it is stored.
+  static constexpr int kMaxPartsPerBody = 1000;
+  // An outcome keeps at most this many characters of the client's name.
+  static constexpr std::size_t kMaxAnsweredNameChars = 512;
 
   // folder: where the file lands, ending in "/". store: false reads the file
   // part and drops it (uploads refused). onFile is called with the file name
@@ -46,6 +60,17 @@ class TUploadReceiver {
   // when the request is to be answered: the file part was read completely
   // and, if storing, was stored.
   bool Receive();
+
+  // Reads the whole body and stores every file part of it (never replacing a
+  // file), each under its bare name or a numbered one, whatever the other
+  // parts hold. Parts without a file name are read past. A file that is
+  // refused (a hidden or unusable name) or cannot be stored is read past and
+  // said so in its outcome. True when the body was read up to its closing
+  // delimiter; false when it was cut off, stalled or malformed (the files
+  // stored before stay, the one being received is not kept).
+  bool ReceiveAll(std::vector<TUploadOutcome>& outcomes);
+  // Bytes of the body read so far.
+  std::int64_t BytesRead() const { return bytesRead_; }
 
   // The name the file was stored under (bare, in the folder); empty when
   // nothing was stored.
@@ -71,4 +96,5 @@ class TUploadReceiver {
   bool store_;
   std::function<void(const std::string&)> onFile_;
   std::string storedName_;
+  std::int64_t bytesRead_ = 0;
 };

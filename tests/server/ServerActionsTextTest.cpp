@@ -257,3 +257,27 @@ TEST_F(LocalTimeUtc, FileTimeTextInUsConventions) {
 }
 
 }  // namespace
+
+TEST(JsonQuoted, EscapesAndReplacesWhatIsNotUtf8) {
+  struct Case {
+    const char* text;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"plain name.jpg", "\"plain name.jpg\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"tab\there\nline\x7f", "\"tab\\u0009here\\u000aline\\u007f\""},
+      {"</script><b>", "\"</script><b>\""},
+      {"na\xC3\xAFve \xF0\x9F\x98\x80", "\"na\xC3\xAFve \xF0\x9F\x98\x80\""},
+      {"bad\xFF"
+       "byte",
+       "\"bad\xEF\xBF\xBD"
+       "byte\""},
+      {"cut\xC3", "\"cut\xEF\xBF\xBD\""},
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate, byte by byte
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.json, JsonQuoted(c.text));
+  }
+}
