@@ -544,9 +544,8 @@ bool TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol, boo
     Socket.SendTexts(head, response.Body);
     if (Socket.LastErrorCode() != 0) return false;
   }
-}
-Report("-1");
-return keep && sent;
+  Report("-1");
+  return keep && sent;
 }
 
 THttpResponse TTCPHttpThrd::GateResponse(TGateAnswer&& answer) {
