@@ -164,6 +164,8 @@ TEST_F(PreviewRoute, PhonePicturesGetThumbnailsInTheListing) {
   const std::size_t link = r.body.find("/TAMBNEIL/");
   ASSERT_NE(std::string::npos, link);
   const std::string name = r.body.substr(link + 10, 13);
+  // The listing leaves the making to the cache's background makers.
+  ASSERT_TRUE(cache_->WaitForThumbs(30000));
   const Bitmap thumb = Decoded(ReadAll(cache_->CacheFolder + name));
   EXPECT_EQ(128, thumb.Width());  // the 48 x 32 picture in the 128 x 96 box
   EXPECT_EQ(85, thumb.Height());
