@@ -133,6 +133,14 @@ long ResidentBytes() {
 // copies, moves that keep the pixels, resizing that keeps the overlap), and
 // its memory goes back to the system as soon as the last copy is freed,
 // under the memory policy that the thumbnail cache sets for the program.
+// A sanitizer's allocator keeps freed heap blocks in quarantine, so there the
+// resident size cannot tell whether a picture gave its memory back.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentSizeShowsFreeing = false;
+#else
+constexpr bool kResidentSizeShowsFreeing = true;
+#endif
+
 TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
   KeepPictureMemoryInHeap();
   constexpr int kWidth = 4000, kHeight = 3000;  // 36 MB of pixels
@@ -158,7 +166,7 @@ TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
     EXPECT_EQ(7, moved.Row(kHeight - 1)[0]);
     EXPECT_EQ(0xFFFFFFu, moved.PixelRgb(kWidth - 1, 0));
   }
-  EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
+  if (kResidentSizeShowsFreeing) EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
 }
 
 TEST(ApplyOrientation, EveryValue) {
