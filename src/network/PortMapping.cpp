@@ -97,6 +97,9 @@ struct TUpnpService {
   std::string ControlUrl;
   std::string ServiceType;  // "urn:schemas-upnp-org:service:WANIPConnection:1", ...
   std::string LocalAddress;
+  // The WANIPv6FirewallControl service of an IGD 2 router; "" when it has none.
+  std::string FirewallControlUrl;
+  std::string FirewallServiceType;
 };
 
 // Reads a root description; true when it names a WAN connection service.
@@ -109,11 +112,16 @@ bool ReadRootDescription(const std::string& rootUrl, int timeoutMs, TUpnpService
   UPNPUrls urls{};
   GetUPNPUrls(&urls, &data, rootUrl.c_str(), 0);
   service.ControlUrl = Text(urls.controlURL);
+  const std::string firewallUrl = data.IPv6FC.controlurl[0] ? Text(urls.controlURL_6FC) : "";
   FreeUPNPUrls(&urls);
   service.ServiceType = data.first.servicetype;
   service.LocalAddress = answer.LocalAddress;
   // The requests go to the router that described itself, never to another
   // host its description names.
+  if (!firewallUrl.empty() && HostOfAddress(firewallUrl) == HostOfAddress(rootUrl)) {
+    service.FirewallControlUrl = firewallUrl;
+    service.FirewallServiceType = data.IPv6FC.servicetype;
+  }
   return !service.ControlUrl.empty() && HostOfAddress(service.ControlUrl) == HostOfAddress(rootUrl);
 }
 
@@ -336,7 +344,53 @@ std::string NatPmpRefusal(int code) {
 
 }  // namespace
 
+namespace {
+
+std::string DescribePinhole(const TPortMappingReport& r) {
+  const std::string port = std::to_string(r.InternalPort);
+  const std::string where = "[" + r.LocalAddress + "]:" + port;
+  switch (r.Event) {
+    case TMappingEvent::Mapped:
+      if (r.FirewallOff) {
+        return "IPv6: the router's firewall is off, so friends can reach " + where + " (" +
+               r.Method + ").";
+      }
+      return "IPv6: the router's firewall lets friends reach " + where + " (" + r.Method + ").";
+    case TMappingEvent::Failed: {
+      std::string line = "IPv6: the router's firewall could not be opened for " + where + " (";
+      if (!r.Refusals.empty()) {
+        for (std::size_t i = 0; i < r.Refusals.size(); ++i) {
+          line += (i ? "; " : "") + r.Refusals[i];
+        }
+      } else if (!r.Silent.empty()) {
+        line += "no router answered: ";
+        for (std::size_t i = 0; i < r.Silent.size(); ++i) line += (i ? ", " : "") + r.Silent[i];
+      } else {
+        line += "no router was asked";
+      }
+      return line + "). If friends cannot connect over IPv6, allow incoming TCP port " + port +
+             " to this computer in your router's firewall by hand.";
+    }
+    case TMappingEvent::Renewed:
+      return "IPv6: the router renewed the opening of its firewall for " + where + " (" + r.Method +
+             ").";
+    case TMappingEvent::RenewFailed:
+      return "IPv6: the router did not renew the opening of its firewall for " + where + " (" +
+             r.Method + "); trying again later.";
+    case TMappingEvent::Removed:
+      return "IPv6: the router's firewall no longer lets friends reach " + where + " (" + r.Method +
+             ").";
+    case TMappingEvent::RemoveFailed:
+      return "IPv6: the router did not confirm closing its firewall for " + where + " (" +
+             r.Method + "); the opening ends with its lease.";
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string DescribeMapping(const TPortMappingReport& r, const std::string& localAddress) {
+  if (r.Pinhole) return DescribePinhole(r);
   const std::string local = r.LocalAddress.empty() ? localAddress : r.LocalAddress;
   const std::string internal = std::to_string(r.InternalPort);
   const std::string external = std::to_string(r.ExternalPort);
@@ -556,16 +610,109 @@ class TNatPmpMapping : public TMapping {
   int external_ = 0;
 };
 
-// UPnP first, then NAT-PMP; the mapping made, or null with failed filled in.
-std::unique_ptr<TMapping> MapPort(const TPortMappingSetup& setup, TPortMappingReport& failed) {
+// A pinhole in the IPv6 firewall of a UPnP IGD 2 router, for TCP to the
+// sharing port of this computer's global address, from anywhere.
+class TUpnpPinhole : public TMapping {
+ public:
+  TUpnpPinhole(const TUpnpService& router, const TPortMappingSetup& setup) : setup_(setup) {
+    firewall_.ControlUrl = router.FirewallControlUrl;
+    firewall_.ServiceType = router.FirewallServiceType;
+    firewall_.LocalAddress = router.LocalAddress;
+    report.Pinhole = true;
+    report.Method = "UPnP";
+    report.InternalPort = setup.InternalPort;
+    report.ExternalPort = setup.InternalPort;
+    report.LocalAddress = setup.PinholeAddress;
+  }
+
+  // Opens the pinhole, or finds the firewall off (report.FirewallOff: there
+  // is nothing to renew or remove); fills report either way.
+  bool Open() {
+    if (firewall_.ControlUrl.empty()) {
+      report.Refusals.push_back("the router offers no IPv6 firewall control");
+      return false;
+    }
+    const TSoapResult status = Soap(firewall_, "GetFirewallStatus", {}, setup_.CallTimeoutMs);
+    if (!Done(status)) return false;
+    if (status.Value("FirewallEnabled") == "0") {
+      report.FirewallOff = true;
+      return true;
+    }
+    if (status.Value("InboundPinholeAllowed") == "0") {
+      report.Refusals.push_back("the router allows no pinholes in its firewall");
+      return false;
+    }
+    lease_ = std::clamp(setup_.LeaseSeconds, 1, kMaxPinholeLease);
+    const TSoapResult added = Soap(firewall_, "AddPinhole",
+                                   {{"RemoteHost", ""},
+                                    {"RemotePort", "0"},
+                                    {"InternalClient", setup_.PinholeAddress},
+                                    {"InternalPort", std::to_string(setup_.InternalPort)},
+                                    {"Protocol", kTcpProtocolNumber},
+                                    {"LeaseTime", std::to_string(lease_)}},
+                                   setup_.CallTimeoutMs);
+    if (!Done(added)) return false;
+    // The identifier is what renews and removes the pinhole: a 16-bit number.
+    uniqueId_ = added.Value("UniqueID");
+    const bool digits = !uniqueId_.empty() && uniqueId_.size() <= 5 &&
+                        std::all_of(uniqueId_.begin(), uniqueId_.end(),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::atoi(uniqueId_.c_str()) > 65535) {
+      report.Refusals.push_back("the router's answer named no pinhole");
+      return false;
+    }
+    report.LeaseSeconds = lease_;
+    return true;
+  }
+
+  bool Renew() override {
+    const TSoapResult r = Soap(firewall_, "UpdatePinhole",
+                               {{"UniqueID", uniqueId_}, {"NewLeaseTime", std::to_string(lease_)}},
+                               setup_.CallTimeoutMs);
+    return r.Answered && r.ErrorCode == 0;
+  }
+
+  bool Remove() override {
+    const TSoapResult r =
+        Soap(firewall_, "DeletePinhole", {{"UniqueID", uniqueId_}}, setup_.CallTimeoutMs);
+    return r.Answered && r.ErrorCode == 0;
+  }
+
+ private:
+  // The longest lease the firewall control service accepts.
+  static constexpr int kMaxPinholeLease = 86400;
+  static constexpr char kTcpProtocolNumber[] = "6";
+
+  // True when the router did it; else the report says why not.
+  bool Done(const TSoapResult& r) {
+    if (!r.Answered) {
+      report.Silent.push_back("UPnP");
+      return false;
+    }
+    if (r.ErrorCode != 0) {
+      report.Refusals.push_back(UpnpRefusal(r));
+      return false;
+    }
+    return true;
+  }
+
+  TUpnpService firewall_;
+  TPortMappingSetup setup_;
+  int lease_ = 0;
+  std::string uniqueId_;
+};
+
+// UPnP first (router: the one found, or null), then NAT-PMP; the mapping
+// made, or null with failed filled in.
+std::unique_ptr<TMapping> MapPort(const TPortMappingSetup& setup, const TUpnpService* router,
+                                  TPortMappingReport& failed) {
   failed.Event = TMappingEvent::Failed;
   failed.InternalPort = setup.InternalPort;
-  TUpnpService service;
   const bool mayDiscover = !LoopbackOnlyEnvironment();
-  if (FindUpnpRouter(setup, service)) {
+  if (router) {
     const std::string client =
-        setup.InternalClient.empty() ? service.LocalAddress : setup.InternalClient;
-    auto upnp = std::make_unique<TUpnpMapping>(service, setup, client);
+        setup.InternalClient.empty() ? router->LocalAddress : setup.InternalClient;
+    auto upnp = std::make_unique<TUpnpMapping>(*router, setup, client);
     if (upnp->Map()) return upnp;
     failed.LocalAddress = client;
     failed.Refusals = upnp->report.Refusals;
@@ -584,6 +731,22 @@ std::unique_ptr<TMapping> MapPort(const TPortMappingSetup& setup, TPortMappingRe
   return nullptr;
 }
 
+// An established mapping or pinhole and when it is renewed next.
+struct THeldMapping {
+  std::unique_ptr<TMapping> mapping;
+  bool lastFailed = false;
+  Clock::time_point due;
+
+  // Renewed when half the lease is gone, and soon again after a failed
+  // renewal; a permanent lease never.
+  void Schedule(int retrySeconds) {
+    const long long lease = mapping->report.LeaseSeconds;
+    long long waitMs = lease * 500;
+    if (lastFailed) waitMs = std::min(waitMs, retrySeconds * 1000LL);
+    due = lease > 0 ? Clock::now() + std::chrono::milliseconds(waitMs) : Clock::time_point::max();
+  }
+};
+
 void RunMapper(const std::shared_ptr<TPortMapper::TShared>& shared) {
   // Stop signals are for the main thread.
   sigset_t all;
@@ -591,30 +754,59 @@ void RunMapper(const std::shared_ptr<TPortMapper::TShared>& shared) {
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
 
   const TPortMappingSetup& setup = shared->setup;
-  TPortMappingReport failed;
-  std::unique_ptr<TMapping> mapping = MapPort(setup, failed);
-  if (!mapping) {
-    shared->Report(failed);
-  } else {
+  TUpnpService router;
+  const bool found = FindUpnpRouter(setup, router);
+  std::vector<THeldMapping> held;
+  const auto keep = [&](std::unique_ptr<TMapping> mapping) {
     mapping->report.Event = TMappingEvent::Mapped;
     shared->Report(mapping->report);
-    bool lastFailed = false;
-    for (;;) {
-      // Renewed when half the lease is gone, and soon again after a failed
-      // renewal; a permanent lease never.
-      const long long lease = mapping->report.LeaseSeconds;
-      long long waitMs = lease * 500;
-      if (lastFailed) waitMs = std::min(waitMs, setup.RetrySeconds * 1000LL);
-      const auto renewAt =
-          lease > 0 ? Clock::now() + std::chrono::milliseconds(waitMs) : Clock::time_point::max();
-      if (shared->WaitUntil(renewAt)) break;
-      TPortMappingReport renewed = mapping->report;
-      lastFailed = !mapping->Renew();
-      renewed.Event = lastFailed ? TMappingEvent::RenewFailed : TMappingEvent::Renewed;
-      shared->Report(renewed);
+    held.push_back({std::move(mapping), false, {}});
+    held.back().Schedule(setup.RetrySeconds);
+  };
+  if (setup.MapIPv4) {
+    TPortMappingReport failed;
+    std::unique_ptr<TMapping> mapping = MapPort(setup, found ? &router : nullptr, failed);
+    if (mapping) {
+      keep(std::move(mapping));
+    } else {
+      shared->Report(failed);
     }
-    TPortMappingReport removed = mapping->report;
-    removed.Event = mapping->Remove() ? TMappingEvent::Removed : TMappingEvent::RemoveFailed;
+  }
+  if (!setup.PinholeAddress.empty() && !shared->Stopping()) {
+    auto pinhole = std::make_unique<TUpnpPinhole>(router, setup);
+    if (!found) {
+      pinhole->report.Event = TMappingEvent::Failed;
+      if (!setup.UpnpRootUrl.empty() || !LoopbackOnlyEnvironment()) {
+        pinhole->report.Silent.push_back("UPnP");
+      }
+      shared->Report(pinhole->report);
+    } else if (!pinhole->Open()) {
+      pinhole->report.Event = TMappingEvent::Failed;
+      shared->Report(pinhole->report);
+    } else if (pinhole->report.FirewallOff) {
+      pinhole->report.Event = TMappingEvent::Mapped;  // nothing to keep open
+      shared->Report(pinhole->report);
+    } else {
+      keep(std::move(pinhole));
+    }
+  }
+  for (;;) {
+    Clock::time_point next = Clock::time_point::max();
+    for (const THeldMapping& h : held) next = std::min(next, h.due);
+    if (shared->WaitUntil(next)) break;
+    const Clock::time_point now = Clock::now();
+    for (THeldMapping& h : held) {
+      if (h.due > now) continue;
+      TPortMappingReport renewed = h.mapping->report;
+      h.lastFailed = !h.mapping->Renew();
+      renewed.Event = h.lastFailed ? TMappingEvent::RenewFailed : TMappingEvent::Renewed;
+      shared->Report(renewed);
+      h.Schedule(setup.RetrySeconds);
+    }
+  }
+  for (THeldMapping& h : held) {
+    TPortMappingReport removed = h.mapping->report;
+    removed.Event = h.mapping->Remove() ? TMappingEvent::Removed : TMappingEvent::RemoveFailed;
     shared->Report(removed);
   }
   const std::lock_guard<std::mutex> hold(shared->lock);

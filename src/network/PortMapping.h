@@ -30,6 +30,11 @@ struct TPortMappingSetup {
   // The NAT-PMP gateway, "address" or "address:port" (port 5351 by default);
   // empty: the default gateway of the routing table.
   std::string NatPmpGateway;
+  // Whether the IPv4 port is mapped (false: a listener on IPv6 alone).
+  bool MapIPv4 = true;
+  // The global IPv6 address sharing listens on; when set, the firewall of a
+  // UPnP IGD 2 router is asked to let TCP to it and InternalPort through.
+  std::string PinholeAddress;
   std::string Description = kPortMappingDescription;
   int LeaseSeconds = NetworkLimits::kMappingLeaseSeconds;
   int RetrySeconds = NetworkLimits::kMappingRetrySeconds;  // after a failed renewal
@@ -48,6 +53,11 @@ enum class TMappingEvent {
 
 struct TPortMappingReport {
   TMappingEvent Event = TMappingEvent::Failed;
+  // A pinhole in the router's IPv6 firewall (for LocalAddress and
+  // InternalPort), not a forwarded IPv4 port.
+  bool Pinhole = false;
+  // Pinhole: the router's firewall lets every connection in; nothing to open.
+  bool FirewallOff = false;
   std::string Method;  // "UPnP" or "NAT-PMP" once a router was found
   int InternalPort = 0;
   int ExternalPort = 0;
@@ -60,8 +70,8 @@ struct TPortMappingReport {
   std::vector<std::string> Silent;
 };
 
-// The user's line for a report ("Port mapping: ..."). localAddress stands in
-// when the report knows no local address.
+// The user's line for a report ("Port mapping: ...", or "IPv6: ..." for a
+// pinhole). localAddress stands in when the report knows no local address.
 std::string DescribeMapping(const TPortMappingReport& report, const std::string& localAddress);
 
 class TPortMapper {
@@ -75,9 +85,9 @@ class TPortMapper {
   TPortMapper(const TPortMapper&) = delete;
   TPortMapper& operator=(const TPortMapper&) = delete;
 
-  // Starts the thread: map, then renew until Stop.
+  // Starts the thread: map (and open the pinhole), then renew until Stop.
   void Start();
-  // Asks the thread to remove the mapping and end, and waits at most waitMs
+  // Asks the thread to remove the mapping (and close the pinhole) and end, and waits at most waitMs
   // for it. A router that takes longer is left to the thread, which then
   // reports nothing more.
   void Stop(int waitMs = NetworkLimits::kMappingRemoveWaitMs);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -26,11 +27,24 @@ class TReports {
   }
   // The first report of this kind; fails the test when none comes in time.
   TPortMappingReport WaitFor(TMappingEvent event, int ms = 20000) {
+    return WaitFor(event, false, ms);
+  }
+  // The same for the pinhole in the IPv6 firewall.
+  TPortMappingReport WaitForPinhole(TMappingEvent event, int ms = 20000) {
+    return WaitFor(event, true, ms);
+  }
+  std::vector<TPortMappingReport> All() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return reports_;
+  }
+
+ private:
+  TPortMappingReport WaitFor(TMappingEvent event, bool pinhole, int ms) {
     std::unique_lock<std::mutex> hold(lock_);
     const TPortMappingReport* found = nullptr;
     changed_.wait_for(hold, std::chrono::milliseconds(ms), [&] {
       for (const auto& r : reports_) {
-        if (r.Event == event) found = &r;
+        if (r.Event == event && r.Pinhole == pinhole && !found) found = &r;
       }
       return found != nullptr;
     });
@@ -40,12 +54,7 @@ class TReports {
     }
     return *found;
   }
-  std::vector<TPortMappingReport> All() {
-    const std::lock_guard<std::mutex> hold(lock_);
-    return reports_;
-  }
 
- private:
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<TPortMappingReport> reports_;
@@ -391,6 +400,212 @@ TEST_F(PortMapping, LoopbackOnlyEnvironmentAsksNoOtherRouter) {
     mapper.Start();
     EXPECT_EQ(c.line, DescribeMapping(reports.WaitFor(TMappingEvent::Failed), "192.168.1.20"));
   }
+}
+
+// ---- The pinhole in the router's IPv6 firewall ----
+
+// A made-up global address: it only ever appears in lines and in the SOAP
+// bodies sent to the fake router.
+const char kGlobalIPv6[] = "2001:db8::5";
+
+std::vector<std::string> Actions(const std::vector<TSoapCall>& calls) {
+  std::vector<std::string> actions;
+  for (const TSoapCall& c : calls) actions.push_back(c.Action);
+  return actions;
+}
+
+TEST_F(PortMapping, PinholeIsAddedRenewedAndDeletedWithExactSoapCalls) {
+  TFakeUpnpRouter router;
+  router.SetFirewallControlUrl("/ctl/IP6FCtl");
+  TReports reports;
+  TPortMappingSetup setup = Setup();
+  setup.UpnpRootUrl = router.RootUrl();
+  setup.MapIPv4 = false;  // listening on IPv6 alone
+  setup.PinholeAddress = kGlobalIPv6;
+  setup.LeaseSeconds = 2;  // renewed after one second
+  TPortMapper mapper(setup, reports.Sink());
+  mapper.Start();
+  const TPortMappingReport opened = reports.WaitForPinhole(TMappingEvent::Mapped);
+  EXPECT_EQ("IPv6: the router's firewall lets friends reach [2001:db8::5]:3724 (UPnP).",
+            DescribeMapping(opened, "192.168.1.20"));
+  EXPECT_EQ(2, opened.LeaseSeconds);
+  reports.WaitForPinhole(TMappingEvent::Renewed);
+  mapper.Stop();
+  EXPECT_EQ("IPv6: the router's firewall no longer lets friends reach [2001:db8::5]:3724 (UPnP).",
+            DescribeMapping(reports.WaitForPinhole(TMappingEvent::Removed, 0), ""));
+  for (const auto& r : reports.All()) EXPECT_TRUE(r.Pinhole);  // no IPv4 mapping was asked for
+
+  const std::vector<TSoapCall> calls = router.Calls();
+  ASSERT_EQ((std::vector<std::string>{"GetFirewallStatus", "AddPinhole", "UpdatePinhole",
+                                      "DeletePinhole"}),
+            Actions(calls));
+  for (const TSoapCall& c : calls) {
+    EXPECT_EQ("POST /ctl/IP6FCtl HTTP/1.1", c.RequestLine);
+    EXPECT_EQ("\"" + std::string(kFirewallControlService) + "#" + c.Action + "\"", c.SoapAction);
+  }
+  EXPECT_EQ(TArgs{}, calls[0].Args);
+  EXPECT_EQ(
+      "<?xml version=\"1.0\"?>\r\n"
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+      "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"
+      "<u:AddPinhole xmlns:u=\"urn:schemas-upnp-org:service:WANIPv6FirewallControl:1\">"
+      "<RemoteHost></RemoteHost><RemotePort>0</RemotePort>"
+      "<InternalClient>2001:db8::5</InternalClient><InternalPort>3724</InternalPort>"
+      "<Protocol>6</Protocol><LeaseTime>2</LeaseTime></u:AddPinhole></s:Body></s:Envelope>\r\n",
+      calls[1].Body);
+  EXPECT_EQ((TArgs{{"UniqueID", "17"}, {"NewLeaseTime", "2"}}), calls[2].Args);
+  EXPECT_EQ((TArgs{{"UniqueID", "17"}}), calls[3].Args);
+}
+
+// The IPv4 mapping and the pinhole live side by side on one router, each
+// renewed and removed on its own; a router without the firewall service
+// still maps the IPv4 port, and the IPv6 line says what to do by hand.
+TEST_F(PortMapping, PinholeBesideTheIPv4MappingOrPlainlyNotThere) {
+  for (const bool firewall : {true, false}) {
+    SCOPED_TRACE(firewall ? "IGD 2 router" : "router without firewall control");
+    TFakeUpnpRouter router;
+    if (firewall) router.SetFirewallControlUrl("/ctl/IP6FCtl");
+    TReports reports;
+    TPortMappingSetup setup = Setup();
+    setup.UpnpRootUrl = router.RootUrl();
+    setup.PinholeAddress = kGlobalIPv6;
+    setup.LeaseSeconds = 2;
+    TPortMapper mapper(setup, reports.Sink());
+    mapper.Start();
+    EXPECT_EQ(3724, reports.WaitFor(TMappingEvent::Mapped).ExternalPort);
+    if (firewall) {
+      reports.WaitForPinhole(TMappingEvent::Mapped);
+      reports.WaitForPinhole(TMappingEvent::Renewed);
+      reports.WaitFor(TMappingEvent::Renewed);
+    } else {
+      EXPECT_EQ(
+          "IPv6: the router's firewall could not be opened for [2001:db8::5]:3724 (the router "
+          "offers no IPv6 firewall control). If friends cannot connect over IPv6, allow incoming "
+          "TCP port 3724 to this computer in your router's firewall by hand.",
+          DescribeMapping(reports.WaitForPinhole(TMappingEvent::Failed), ""));
+    }
+    mapper.Stop();
+    reports.WaitFor(TMappingEvent::Removed, 0);
+    if (firewall) reports.WaitForPinhole(TMappingEvent::Removed, 0);
+    std::vector<std::string> pinholeCalls;
+    for (const TSoapCall& c : router.Calls()) {
+      if (c.RequestLine == "POST /ctl/IP6FCtl HTTP/1.1") pinholeCalls.push_back(c.Action);
+    }
+    const auto actions = Actions(router.Calls());
+    EXPECT_EQ(1, std::count(actions.begin(), actions.end(), "DeletePortMapping"));
+    if (firewall) {
+      // Renewals come every second until Stop.
+      ASSERT_LE(4u, pinholeCalls.size());
+      EXPECT_EQ("GetFirewallStatus", pinholeCalls[0]);
+      EXPECT_EQ("AddPinhole", pinholeCalls[1]);
+      EXPECT_EQ("UpdatePinhole", pinholeCalls[2]);
+      EXPECT_EQ("DeletePinhole", pinholeCalls.back());
+    } else {
+      EXPECT_EQ(std::vector<std::string>{}, pinholeCalls);
+    }
+  }
+}
+
+// Routers that refuse, or whose firewall is off: the line says so, and only
+// a pinhole that was made is ever renewed or deleted.
+TEST_F(PortMapping, PinholeRefusalsAndAFirewallThatIsOff) {
+  struct TCase {
+    const char* name;
+    TFakeUpnpRouter::TScript script;
+    TMappingEvent event;
+    std::string line;
+    std::vector<std::string> actions;  // to the firewall service, Stop included
+  };
+  const auto status = [](const char* enabled, const char* allowed) {
+    return [=](const TSoapCall& c) {
+      TSoapReply r;
+      if (c.Action == "GetFirewallStatus") {
+        r.Values = {{"FirewallEnabled", enabled}, {"InboundPinholeAllowed", allowed}};
+      }
+      return r;
+    };
+  };
+  const std::string byHand =
+      "). If friends cannot connect over IPv6, allow incoming TCP port 3724 to this computer in "
+      "your router's firewall by hand.";
+  const std::string failed =
+      "IPv6: the router's firewall could not be opened for [2001:db8::5]:3724 (";
+  const std::vector<TCase> cases = {
+      {"pinholes not allowed",
+       status("1", "0"),
+       TMappingEvent::Failed,
+       failed + "the router allows no pinholes in its firewall" + byHand,
+       {"GetFirewallStatus"}},
+      {"firewall off",
+       status("0", "0"),
+       TMappingEvent::Mapped,
+       "IPv6: the router's firewall is off, so friends can reach [2001:db8::5]:3724 (UPnP).",
+       {"GetFirewallStatus"}},
+      {"AddPinhole refused",
+       [](const TSoapCall& c) {
+         TSoapReply r;
+         if (c.Action == "GetFirewallStatus") {
+           r.Values = {{"FirewallEnabled", "1"}, {"InboundPinholeAllowed", "1"}};
+         } else if (c.Action == "AddPinhole") {
+           r.ErrorCode = 606;
+           r.ErrorText = "Action not authorized";
+         }
+         return r;
+       },
+       TMappingEvent::Failed,
+       failed + "UPnP error 606: Action not authorized" + byHand,
+       {"GetFirewallStatus", "AddPinhole"}},
+      {"no identifier",
+       [](const TSoapCall& c) {
+         TSoapReply r;
+         if (c.Action == "GetFirewallStatus") {
+           r.Values = {{"FirewallEnabled", "1"}, {"InboundPinholeAllowed", "1"}};
+         } else if (c.Action == "AddPinhole") {
+           r.Values = {{"UniqueID", "99999999"}};
+         }
+         return r;
+       },
+       TMappingEvent::Failed,
+       failed + "the router's answer named no pinhole" + byHand,
+       {"GetFirewallStatus", "AddPinhole"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeUpnpRouter router;
+    router.SetFirewallControlUrl("/ctl/IP6FCtl");
+    router.SetScript(c.script);
+    TReports reports;
+    TPortMappingSetup setup = Setup();
+    setup.UpnpRootUrl = router.RootUrl();
+    setup.MapIPv4 = false;
+    setup.PinholeAddress = kGlobalIPv6;
+    TPortMapper mapper(setup, reports.Sink());
+    mapper.Start();
+    EXPECT_EQ(c.line, DescribeMapping(reports.WaitForPinhole(c.event), ""));
+    mapper.Stop();
+    EXPECT_EQ(1u, reports.All().size());
+    EXPECT_EQ(c.actions, Actions(router.Calls()));
+  }
+}
+
+// No router answers the description: the IPv6 line says nobody answered.
+TEST_F(PortMapping, PinholeWithNoRouterAnswering) {
+  TTcpBlockingSocket silent;
+  silent.Bind("127.0.0.1", "0");
+  silent.Listen();
+  TReports reports;
+  TPortMappingSetup setup = Setup();
+  setup.UpnpRootUrl = "http://127.0.0.1:" + std::to_string(silent.LocalPort()) + "/rootDesc.xml";
+  setup.CallTimeoutMs = 300;
+  setup.MapIPv4 = false;
+  setup.PinholeAddress = kGlobalIPv6;
+  TPortMapper mapper(setup, reports.Sink());
+  mapper.Start();
+  EXPECT_EQ(
+      "IPv6: the router's firewall could not be opened for [2001:db8::5]:3724 (no router "
+      "answered: UPnP). If friends cannot connect over IPv6, allow incoming TCP port 3724 to "
+      "this computer in your router's firewall by hand.",
+      DescribeMapping(reports.WaitForPinhole(TMappingEvent::Failed), ""));
 }
 
 TEST(PortMappingText, APrivateExternalAddressIsExplained) {

@@ -53,6 +53,9 @@ inline std::vector<std::pair<std::string, std::string>> SoapArgs(const std::stri
   return args;
 }
 
+inline constexpr char kFirewallControlService[] =
+    "urn:schemas-upnp-org:service:WANIPv6FirewallControl:1";
+
 class TFakeUpnpRouter {
  public:
   using TScript = std::function<TSoapReply(const TSoapCall&)>;
@@ -79,6 +82,13 @@ class TFakeUpnpRouter {
     const std::lock_guard<std::mutex> hold(lock_);
     controlUrl_ = std::move(url);
   }
+  // Describes an IPv6 firewall control service too (an IGD 2 router's), with
+  // this control address ("" removes it). Without a script it reports the
+  // firewall on and pinholes allowed, and AddPinhole gives UniqueID 17.
+  void SetFirewallControlUrl(std::string url) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    firewallUrl_ = std::move(url);
+  }
 
  private:
   void Answer(const TServedRequest& r, TTcpBlockingSocket& conn) {
@@ -99,8 +109,15 @@ class TFakeUpnpRouter {
         reply = script_(call);
       } else if (call.Action == "GetExternalIPAddress") {
         reply.Values = {{"NewExternalIPAddress", "203.0.113.7"}};
+      } else if (call.Action == "GetFirewallStatus") {
+        reply.Values = {{"FirewallEnabled", "1"}, {"InboundPinholeAllowed", "1"}};
+      } else if (call.Action == "AddPinhole") {
+        reply.Values = {{"UniqueID", "17"}};
       }
     }
+    const std::string service = call.SoapAction.find(kFirewallControlService) != std::string::npos
+                                    ? std::string(kFirewallControlService)
+                                    : serviceType_;
     const std::string envelope =
         "<?xml version=\"1.0\"?>\r\n<s:Envelope "
         "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
@@ -118,7 +135,7 @@ class TFakeUpnpRouter {
     std::string values;
     for (const auto& [n, v] : reply.Values) values += "<" + n + ">" + v + "</" + n + ">";
     Send(conn, "200 OK",
-         envelope + "<u:" + call.Action + "Response xmlns:u=\"" + serviceType_ + "\">" + values +
+         envelope + "<u:" + call.Action + "Response xmlns:u=\"" + service + "\">" + values +
              "</u:" + call.Action + "Response></s:Body></s:Envelope>\r\n");
   }
 
@@ -137,7 +154,16 @@ class TFakeUpnpRouter {
            "<controlURL>" +
            controlUrl_ +
            "</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
-           "<SCPDURL>/WANIPCn.xml</SCPDURL></service></serviceList>"
+           "<SCPDURL>/WANIPCn.xml</SCPDURL></service>" +
+           (firewallUrl_.empty()
+                ? std::string()
+                : "<service><serviceType>" + std::string(kFirewallControlService) +
+                      "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPv6Firewall1"
+                      "</serviceId><controlURL>" +
+                      firewallUrl_ +
+                      "</controlURL><eventSubURL>/evt/IP6FCtl</eventSubURL>"
+                      "<SCPDURL>/WANIP6FC.xml</SCPDURL></service>") +
+           "</serviceList>"
            "</device></deviceList></device></deviceList></device></root>\r\n";
   }
 
@@ -152,6 +178,7 @@ class TFakeUpnpRouter {
   mutable std::mutex lock_;
   TScript script_;
   std::string controlUrl_ = "/ctl/IPConn";
+  std::string firewallUrl_;
   std::vector<TSoapCall> calls_;
   TLoopbackServer server_;  // last: its thread stops before the rest goes
 };
