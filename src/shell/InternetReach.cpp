@@ -112,12 +112,17 @@ TInternetReach::~TInternetReach() { Stop(); }
 void TInternetReach::Start() {
   const TInternetSetup& setup = shared_->setup;
   if (setup.Internal || checker_.joinable()) return;
-  // A router maps IPv4 ports: a listener on an IPv6 address alone has none.
+  // A router maps IPv4 ports: a listener on an IPv6 address alone has none,
+  // only a pinhole in the router's firewall.
   shared_->ipv6Only = setup.BindAddress.find(':') != std::string::npos;
-  if (setup.PortMapping && !shared_->ipv6Only) {
+  if (setup.PortMapping && (!shared_->ipv6Only || !setup.IPv6Address.empty())) {
     TPortMappingSetup mapping;
     mapping.InternalPort = setup.Port;
-    if (SpecificAddress(setup.BindAddress)) mapping.InternalClient = setup.BindAddress;
+    mapping.MapIPv4 = !shared_->ipv6Only;
+    mapping.PinholeAddress = setup.IPv6Address;
+    if (SpecificAddress(setup.BindAddress) && !shared_->ipv6Only) {
+      mapping.InternalClient = setup.BindAddress;
+    }
     mapping.UpnpRootUrl = setup.UpnpGateway;
     mapping.NatPmpGateway = setup.NatPmpGateway;
     mapping.CallTimeoutMs = setup.RouterCallMs;
@@ -125,6 +130,12 @@ void TInternetReach::Start() {
     mapper_ = std::make_unique<TPortMapper>(mapping, [weak](const TPortMappingReport& r) {
       const std::shared_ptr<TShared> shared = weak.lock();
       if (!shared) return;
+      if (r.Pinhole) {
+        if (r.Event != TMappingEvent::Renewed) {
+          shared->Emit({TReachKind::Firewall, DescribeMapping(r, ""), "", 0});
+        }
+        return;
+      }
       if (r.Event == TMappingEvent::Mapped || r.Event == TMappingEvent::Failed) {
         const std::lock_guard<std::mutex> hold(shared->lock);
         if (!shared->concluded) shared->concluded = r;

@@ -1,5 +1,6 @@
 // Sharing over the Internet, around a listener that runs: the router is asked
-// to forward the port (unless the setting is off), then the tracker is asked
+// to forward the port and to open its IPv6 firewall for the global IPv6
+// address (unless the setting is off), then the tracker is asked
 // whether friends can reach the address. Both run on threads of their own;
 // what they find reaches the window or the headless program as lines.
 // Sharing in the local network only does neither.
@@ -24,7 +25,10 @@ struct TInternetSetup {
   // could not be asked).
   std::string ServerAddress;
   std::string BindAddress;  // the listener's; "" or "0.0.0.0": every interface
-  int Port = 0;             // the port the listener bound
+  // The global IPv6 address sharing listens on too; "" none. With port
+  // mapping on, the router's IPv6 firewall is asked to let friends reach it.
+  std::string IPv6Address;
+  int Port = 0;  // the port the listener bound
   // Bounds, for the tests.
   int RouterCallMs = NetworkLimits::kRouterCallMs;
   int ReachQueryMs = NetworkLimits::kReachQueryMs;
@@ -32,6 +36,7 @@ struct TInternetSetup {
 
 enum class TReachKind {
   Mapping,       // "Port mapping: ..."
+  Firewall,      // "IPv6: the router's firewall ...": the pinhole for the IPv6 address
   Reachability,  // "Friends can reach this address." and the like
   WebAddress     // the web address changed (the router's port or address)
 };

@@ -130,6 +130,7 @@ void TSharingSession::StartInternet(TInternetSetup setup, TInternetReach::TUpdat
   if (!listener_ || !listener_->Listening()) return;
   internet_.reset();
   setup.BindAddress = plan_.BindAddress;
+  setup.IPv6Address = IPv6Address();
   setup.Port = listener_->BoundPort();
   internet_ = std::make_unique<TInternetReach>(std::move(setup), std::move(updates));
   internet_->Start();

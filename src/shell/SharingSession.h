@@ -89,7 +89,7 @@ class TSharingSession {
   // Once the listener listens and the program knows the address it shows
   // (setup.ServerAddress): the port mapping and the reachability check for
   // it, their findings given to `updates` on their own threads. The session
-  // fills in the listener's address and port. Nothing happens while no
+  // fills in the listener's addresses (its IPv6 one too) and port. Nothing happens while no
   // listener listens. Stop removes the mapping before the port closes.
   void StartInternet(TInternetSetup setup, TInternetReach::TUpdateFn updates);
   // Stops the port mapping and the reachability check (the router is asked

@@ -439,6 +439,63 @@ TEST(SharingSession, TheIPv6ListenerBesideTheIPv4OneWantsTheSameKey) {
   }
 }
 
+// With a global IPv6 address the router is asked, beside the IPv4 mapping,
+// to let friends through its IPv6 firewall to that address and the bound
+// port; Stop closes that opening again.
+TEST(SharingSession, TheIPv6AddressGetsAPinholeInTheRoutersFirewall) {
+  TempFolder plugins;
+  TSharingSession session(plugins.Slash(), SystemFolder());
+  session.SetInterfaceLister([] {
+    TInterfaceAddress global;
+    global.Up = true;
+    global.Address = "2a00::5";  // shown and sent to the fake router, never contacted
+    return std::vector<TInterfaceAddress>{global};
+  });
+  AppSettings settings = DefaultSettings(plugins.Slash());
+  settings.SharedFolder = plugins.Slash();
+  settings.Port = 0;
+  ASSERT_TRUE(session.Start(settings));
+  ASSERT_EQ("2a00::5", session.IPv6Address());
+  const int port = session.BoundPort();
+  TFakeUpnpRouter router;
+  router.SetFirewallControlUrl("/ctl/IP6FCtl");
+  TInternetSetup setup;
+  setup.UpnpGateway = router.RootUrl();
+  setup.TrackerHost = "127.0.0.1:1";  // nobody there: the check ends at once
+  setup.ServerAddress = "<unknown>";
+  std::mutex updateLock;
+  std::vector<std::string> firewallLines;
+  const auto heard = [&] {
+    std::lock_guard<std::mutex> hold(updateLock);
+    return firewallLines.size();
+  };
+  session.StartInternet(setup, [&](const TReachUpdate& u) {
+    std::lock_guard<std::mutex> hold(updateLock);
+    if (u.Kind == TReachKind::Firewall) firewallLines.push_back(u.Text);
+  });
+  const auto end = std::chrono::steady_clock::now() + kGuard;
+  while (heard() == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(1u, heard());
+  TSoapCall added;
+  for (const TSoapCall& c : router.Calls()) {
+    if (c.Action == "AddPinhole") added = c;
+  }
+  ASSERT_EQ(6u, added.Args.size());
+  EXPECT_EQ("2a00::5", added.Args[2].second);             // the internal client
+  EXPECT_EQ(std::to_string(port), added.Args[3].second);  // the internal port
+
+  session.Stop();
+  EXPECT_EQ("DeletePinhole", router.Calls().back().Action);
+  const std::string where = "[2a00::5]:" + std::to_string(port);
+  std::lock_guard<std::mutex> hold(updateLock);
+  EXPECT_EQ((std::vector<std::string>{
+                "IPv6: the router's firewall lets friends reach " + where + " (UPnP).",
+                "IPv6: the router's firewall no longer lets friends reach " + where + " (UPnP)."}),
+            firewallLines);
+}
+
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {
   TempFolder plugins;
   int heard = 0;

@@ -392,10 +392,13 @@ void TFrmMain::InternetUpdate(const TReachUpdate& update, int session) {
       AdrChanged();
       return;
     case TReachKind::Mapping:
+    case TReachKind::Firewall:
     case TReachKind::Reachability: {
       AppendLog(update.Text);
       if (!current) return;
-      QLabel* line = update.Kind == TReachKind::Mapping ? lblPortMapping : lblReach;
+      QLabel* line = update.Kind == TReachKind::Mapping    ? lblPortMapping
+                     : update.Kind == TReachKind::Firewall ? lblFirewall6
+                                                           : lblReach;
       line->setText(Q(update.Text));
       line->show();
       return;
@@ -407,7 +410,7 @@ void TFrmMain::StopSharing() {
   // Updates still on their way from the session being stopped only reach
   // the log.
   ++d->internetSession;
-  for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
+  for (QLabel* line : {lblWebAdr6, lblFirewall6, lblPortMapping, lblReach}) {
     line->clear();
     line->hide();
   }

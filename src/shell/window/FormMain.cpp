@@ -400,11 +400,12 @@ void TFrmMain::BuildInternetTab() {
   edtWebAdr->setReadOnly(true);
   btnCopyIp = Named(new QPushButton("Copy address", grpCopyAddress), "btnCopyIp");
   lblWebAdr6 = Named(new QLabel(grpCopyAddress), "lblWebAdr6");
+  lblFirewall6 = Named(new QLabel(grpCopyAddress), "lblFirewall6");
   lblPortMapping = Named(new QLabel(grpCopyAddress), "lblPortMapping");
   lblReach = Named(new QLabel(grpCopyAddress), "lblReach");
   imgQrCode = Named(new TQrView(grpCopyAddress), "imgQrCode");
   imgQrCode->setFixedSize(112, 112);
-  for (QLabel* line : {lblWebAdr6, lblPortMapping, lblReach}) {
+  for (QLabel* line : {lblWebAdr6, lblFirewall6, lblPortMapping, lblReach}) {
     line->setWordWrap(true);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     line->hide();
@@ -413,9 +414,10 @@ void TFrmMain::BuildInternetTab() {
   c->addWidget(edtWebAdr, 1, 0);
   c->addWidget(btnCopyIp, 1, 1);
   c->addWidget(lblWebAdr6, 2, 0, 1, 2);
-  c->addWidget(lblPortMapping, 3, 0, 1, 2);
-  c->addWidget(lblReach, 4, 0, 1, 2);
-  c->addWidget(imgQrCode, 0, 2, 5, 1, Qt::AlignTop);
+  c->addWidget(lblFirewall6, 3, 0, 1, 2);
+  c->addWidget(lblPortMapping, 4, 0, 1, 2);
+  c->addWidget(lblReach, 5, 0, 1, 2);
+  c->addWidget(imgQrCode, 0, 2, 6, 1, Qt::AlignTop);
   c->setColumnStretch(0, 1);
   grid->addWidget(grpCopyAddress, 1, 0, 1, 2);
 

@@ -135,8 +135,10 @@ class TFrmMain : public QWidget {
   // the text of edtWebAdr, which is what "Copy address" copies.
   TQrView* imgQrCode;
   // Under the web address while sharing Internet-wide: the second address
-  // over IPv6, the port mapping's line and the reachability line.
+  // over IPv6 and the line about the router's IPv6 firewall, the port
+  // mapping's line and the reachability line.
   QLabel* lblWebAdr6;
+  QLabel* lblFirewall6;
   QLabel* lblPortMapping;
   QLabel* lblReach;
   QGroupBox* grpAdvanced;
