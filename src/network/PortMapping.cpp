@@ -643,24 +643,7 @@ class TUpnpPinhole : public TMapping {
       return false;
     }
     lease_ = std::clamp(setup_.LeaseSeconds, 1, kMaxPinholeLease);
-    const TSoapResult added = Soap(firewall_, "AddPinhole",
-                                   {{"RemoteHost", ""},
-                                    {"RemotePort", "0"},
-                                    {"InternalClient", setup_.PinholeAddress},
-                                    {"InternalPort", std::to_string(setup_.InternalPort)},
-                                    {"Protocol", kTcpProtocolNumber},
-                                    {"LeaseTime", std::to_string(lease_)}},
-                                   setup_.CallTimeoutMs);
-    if (!Done(added)) return false;
-    // The identifier is what renews and removes the pinhole: a 16-bit number.
-    uniqueId_ = added.Value("UniqueID");
-    const bool digits = !uniqueId_.empty() && uniqueId_.size() <= 5 &&
-                        std::all_of(uniqueId_.begin(), uniqueId_.end(),
-                                    [](char c) { return c >= '0' && c <= '9'; });
-    if (!digits || std::atoi(uniqueId_.c_str()) > 65535) {
-      report.Refusals.push_back("the router's answer named no pinhole");
-      return false;
-    }
+    if (!Add()) return false;
     report.LeaseSeconds = lease_;
     return true;
   }
@@ -669,6 +652,12 @@ class TUpnpPinhole : public TMapping {
     const TSoapResult r = Soap(firewall_, "UpdatePinhole",
                                {{"UniqueID", uniqueId_}, {"NewLeaseTime", std::to_string(lease_)}},
                                setup_.CallTimeoutMs);
+    // A router that lost the pinhole (restarted, say) gets it anew.
+    if (r.Answered && r.ErrorCode == kUpnpNoSuchEntry) {
+      report.Refusals.clear();
+      report.Silent.clear();
+      return Add();
+    }
     return r.Answered && r.ErrorCode == 0;
   }
 
@@ -682,6 +671,32 @@ class TUpnpPinhole : public TMapping {
   // The longest lease the firewall control service accepts.
   static constexpr int kMaxPinholeLease = 86400;
   static constexpr char kTcpProtocolNumber[] = "6";
+  static constexpr int kUpnpNoSuchEntry = 705;
+
+  // Asks for the pinhole and keeps its identifier; else the report says why
+  // not.
+  bool Add() {
+    const TSoapResult added = Soap(firewall_, "AddPinhole",
+                                   {{"RemoteHost", ""},
+                                    {"RemotePort", "0"},
+                                    {"InternalClient", setup_.PinholeAddress},
+                                    {"InternalPort", std::to_string(setup_.InternalPort)},
+                                    {"Protocol", kTcpProtocolNumber},
+                                    {"LeaseTime", std::to_string(lease_)}},
+                                   setup_.CallTimeoutMs);
+    if (!Done(added)) return false;
+    // The identifier is what renews and removes the pinhole: a 16-bit number.
+    const std::string id = added.Value("UniqueID");
+    const bool digits =
+        !id.empty() && id.size() <= 5 &&
+        std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::atoi(id.c_str()) > 65535) {
+      report.Refusals.push_back("the router's answer named no pinhole");
+      return false;
+    }
+    uniqueId_ = id;
+    return true;
+  }
 
   // True when the router did it; else the report says why not.
   bool Done(const TSoapResult& r) {

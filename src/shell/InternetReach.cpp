@@ -156,7 +156,13 @@ void TInternetReach::Stop() {
     shared_->stop = true;
     shared_->changed.notify_all();
   }
-  if (mapper_) mapper_->Stop();  // its last line (the removal) comes before this returns
+  if (mapper_) {
+    // Its last lines (the removals) come before this returns; a pinhole is
+    // one more exchange with the router.
+    const bool pinhole = shared_->setup.PortMapping && !shared_->setup.IPv6Address.empty();
+    mapper_->Stop(NetworkLimits::kMappingRemoveWaitMs +
+                  (pinhole ? shared_->setup.RouterCallMs : 0));
+  }
   bool finished = false;
   {
     std::unique_lock<std::mutex> hold(shared_->lock);

@@ -588,6 +588,47 @@ TEST_F(PortMapping, PinholeRefusalsAndAFirewallThatIsOff) {
   }
 }
 
+// A router that forgot the pinhole (it restarted) answers the renewal with
+// NoSuchEntry: the pinhole is added anew, and its new identifier renews and
+// deletes it from then on.
+TEST_F(PortMapping, APinholeTheRouterLostIsAddedAnew) {
+  TFakeUpnpRouter router;
+  router.SetFirewallControlUrl("/ctl/IP6FCtl");
+  int adds = 0, updates = 0;
+  router.SetScript([&](const TSoapCall& c) {
+    TSoapReply r;
+    if (c.Action == "GetFirewallStatus") {
+      r.Values = {{"FirewallEnabled", "1"}, {"InboundPinholeAllowed", "1"}};
+    } else if (c.Action == "AddPinhole") {
+      r.Values = {{"UniqueID", ++adds == 1 ? "17" : "18"}};
+    } else if (c.Action == "UpdatePinhole" && ++updates == 1) {
+      r.ErrorCode = 705;
+      r.ErrorText = "NoSuchEntry";
+    }
+    return r;
+  });
+  TReports reports;
+  TPortMappingSetup setup = Setup();
+  setup.UpnpRootUrl = router.RootUrl();
+  setup.MapIPv4 = false;
+  setup.PinholeAddress = kGlobalIPv6;
+  setup.LeaseSeconds = 2;
+  TPortMapper mapper(setup, reports.Sink());
+  mapper.Start();
+  reports.WaitForPinhole(TMappingEvent::Renewed);
+  mapper.Stop();
+  reports.WaitForPinhole(TMappingEvent::Removed, 0);
+  const std::vector<TSoapCall> calls = router.Calls();
+  ASSERT_LE(5u, calls.size());
+  const std::vector<std::string> actions = Actions(calls);
+  EXPECT_EQ(
+      (std::vector<std::string>{"GetFirewallStatus", "AddPinhole", "UpdatePinhole", "AddPinhole"}),
+      std::vector<std::string>(actions.begin(), actions.begin() + 4));
+  EXPECT_EQ((TArgs{{"UniqueID", "17"}, {"NewLeaseTime", "2"}}), calls[2].Args);
+  EXPECT_EQ("DeletePinhole", calls.back().Action);
+  EXPECT_EQ((TArgs{{"UniqueID", "18"}}), calls.back().Args);
+}
+
 // No router answers the description: the IPv6 line says nobody answered.
 TEST_F(PortMapping, PinholeWithNoRouterAnswering) {
   TTcpBlockingSocket silent;
