@@ -22,6 +22,8 @@ struct TInternetReach::TShared {
   bool ipv6Only = false;                        // listening on IPv6 alone: nothing to map
   bool finished = false;                        // the checker's thread ended
   std::optional<TPortMappingReport> concluded;  // the mapping's first outcome
+  bool pinholeWanted = false;                   // the router is asked for a pinhole
+  std::optional<TPortMappingReport> pinhole;    // the pinhole's first outcome
   std::mutex updateLock;
   TUpdateFn updates;
 
@@ -55,16 +57,18 @@ void RunChecker(const std::shared_ptr<TInternetReach::TShared>& shared) {
   const TInternetSetup& setup = shared->setup;
   std::optional<TPortMappingReport> mapping;
   {
-    // The check waits for the mapping's outcome, which is bounded by the
-    // router calls it takes.
+    // The check waits for the mapping's outcome (on IPv6 alone: the
+    // pinhole's), which is bounded by the router calls it takes.
     std::unique_lock<std::mutex> hold(shared->lock);
     shared->changed.wait(hold, [&] {
-      return shared->stop || !setup.PortMapping || shared->ipv6Only || shared->concluded;
+      if (shared->stop || !setup.PortMapping) return true;
+      if (shared->ipv6Only) return !shared->pinholeWanted || shared->pinhole.has_value();
+      return shared->concluded.has_value();
     });
-    mapping = shared->concluded;
+    mapping = shared->ipv6Only ? shared->pinhole : shared->concluded;
   }
   int port = setup.Port;
-  if (mapping && mapping->Event == TMappingEvent::Mapped) {
+  if (mapping && !mapping->Pinhole && mapping->Event == TMappingEvent::Mapped) {
     port = mapping->ExternalPort;
     const std::string host = UsableAddress(setup.ServerAddress) || mapping->ExternalAddress.empty()
                                  ? setup.ServerAddress
@@ -94,6 +98,12 @@ void RunChecker(const std::shared_ptr<TInternetReach::TShared>& shared) {
 std::string MappingSummary(bool mappingOn, const TPortMappingReport* report) {
   if (!mappingOn) return "port mapping is off";
   if (!report) return "port mapping is for IPv4 only";
+  if (report->Pinhole) {
+    return report->Event == TMappingEvent::Mapped
+               ? "the router's firewall lets friends reach port " +
+                     std::to_string(report->InternalPort) + " (" + report->Method + ")"
+               : "the router's firewall was not opened";
+  }
   if (report->Event == TMappingEvent::Mapped) {
     return "the router forwards port " + std::to_string(report->ExternalPort) + " (" +
            report->Method + ")";
@@ -120,6 +130,7 @@ void TInternetReach::Start() {
     mapping.InternalPort = setup.Port;
     mapping.MapIPv4 = !shared_->ipv6Only;
     mapping.PinholeAddress = setup.IPv6Address;
+    shared_->pinholeWanted = !setup.IPv6Address.empty();
     if (SpecificAddress(setup.BindAddress) && !shared_->ipv6Only) {
       mapping.InternalClient = setup.BindAddress;
     }
@@ -131,6 +142,11 @@ void TInternetReach::Start() {
       const std::shared_ptr<TShared> shared = weak.lock();
       if (!shared) return;
       if (r.Pinhole) {
+        if (r.Event == TMappingEvent::Mapped || r.Event == TMappingEvent::Failed) {
+          const std::lock_guard<std::mutex> hold(shared->lock);
+          if (!shared->pinhole) shared->pinhole = r;
+          shared->changed.notify_all();
+        }
         if (r.Event != TMappingEvent::Renewed) {
           shared->Emit({TReachKind::Firewall, DescribeMapping(r, ""), "", 0});
         }

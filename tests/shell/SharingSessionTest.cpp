@@ -6,6 +6,7 @@
 #include "base/StartUp.h"
 #include "base/UniqueFd.h"
 #include "net/tcpsocket.h"
+#include "network/TrackerServer.h"
 #include "server/HttpDaemon.h"
 #include "server/PrivateShare.h"
 #include "support/FakeRouters.h"
@@ -19,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -494,6 +496,68 @@ TEST(SharingSession, TheIPv6AddressGetsAPinholeInTheRoutersFirewall) {
                 "IPv6: the router's firewall lets friends reach " + where + " (UPnP).",
                 "IPv6: the router's firewall no longer lets friends reach " + where + " (UPnP)."}),
             firewallLines);
+}
+
+// Listening on IPv6 alone, the reachability check waits for the pinhole's
+// outcome and names it among what was tried.
+TEST(SharingSession, OnIPv6AloneTheCheckFollowsThePinhole) {
+  TTrackerOptions options;
+  options.BindAddress = "127.0.0.1";
+  options.Port = "0";
+  TTrackerServer tracker(options);
+  std::string error;
+  ASSERT_TRUE(tracker.Start(error)) << error;
+  TTcpBlockingSocket gone;  // a port nobody listens on: the tracker cannot connect
+  gone.Bind("127.0.0.1", "0");
+  const int port = gone.LocalPort();
+  gone.Close();
+  TFakeUpnpRouter router;
+  router.SetFirewallControlUrl("/ctl/IP6FCtl");
+  std::atomic<int> pinholesAdded{0};
+  router.SetScript([&](const TSoapCall& c) {
+    TSoapReply r;
+    if (c.Action == "GetFirewallStatus") {
+      r.Values = {{"FirewallEnabled", "1"}, {"InboundPinholeAllowed", "1"}};
+    } else if (c.Action == "AddPinhole") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a slow router
+      r.Values = {{"UniqueID", "17"}};
+      ++pinholesAdded;
+    }
+    return r;
+  });
+  TInternetSetup setup;
+  setup.UpnpGateway = router.RootUrl();
+  setup.TrackerHost = "127.0.0.1:" + std::to_string(tracker.Port());
+  setup.ServerAddress = "<unknown>";
+  setup.BindAddress = "2a00::5";  // shown and sent to the fake router, never contacted
+  setup.IPv6Address = "2a00::5";
+  setup.Port = port;
+  std::mutex updateLock;
+  std::condition_variable changed;
+  std::vector<TReachUpdate> updates;
+  int addedAtCheck = -1;
+  TInternetReach reach(setup, [&](const TReachUpdate& u) {
+    std::lock_guard<std::mutex> hold(updateLock);
+    if (u.Kind == TReachKind::Reachability) addedAtCheck = pinholesAdded;
+    updates.push_back(u);
+    changed.notify_all();
+  });
+  reach.Start();
+  {
+    std::unique_lock<std::mutex> hold(updateLock);
+    ASSERT_TRUE(changed.wait_for(hold, kGuard, [&] { return addedAtCheck >= 0; }));
+    EXPECT_EQ(1, addedAtCheck);  // the pinhole was open before the tracker was asked
+    const std::string line = updates.back().Text;
+    EXPECT_NE(std::string::npos, line.find("; the router's firewall lets friends reach port " +
+                                           std::to_string(port) + " (UPnP)."))
+        << line;
+  }
+  reach.Stop();
+  std::vector<std::string> actions;
+  for (const TSoapCall& c : router.Calls()) actions.push_back(c.Action);
+  // Nothing is asked of the IPv4 connection service.
+  EXPECT_EQ((std::vector<std::string>{"GetFirewallStatus", "AddPinhole", "DeletePinhole"}),
+            actions);
 }
 
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {
