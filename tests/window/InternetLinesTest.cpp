@@ -122,6 +122,41 @@ TEST_F(InternetLines, TheRouterForwardsAnotherPortAndTheLinesSayWhatWasFound) {
   EXPECT_EQ("0", IniFile(SettingsFile()).ReadString("Network", "PortMapping", "?"));
 }
 
+// With a global IPv6 address an IGD 2 router is asked for a pinhole; its
+// line stands under the IPv6 address until sharing stops.
+TEST_F(InternetLines, TheIPv6FirewallLineStandsUnderTheIPv6Address) {
+  TFakeUpnpRouter router;
+  router.SetFirewallControlUrl("/ctl/IP6FCtl");
+  keepPortMapping = true;
+  WriteSettings(
+      "[Internet]\r\nradIntern=0\r\nPort=0\r\n[Network]\r\nIpEchoHost=127.0.0.1:1\r\n"
+      "TrackerHost=" +
+      trackerHost + "\r\nGateway=" + router.RootUrl() + "\r\n");
+  TFrmMain& f = Create();
+  f.SetInterfaceLister([] {
+    TInterfaceAddress global;
+    global.Up = true;
+    global.Address = "2a00::5";  // shown and sent to the fake router, never contacted
+    return std::vector<TInterfaceAddress>{global};
+  });
+  f.radExtern->setChecked(true);
+  f.show();
+  f.CompleteStartUp(false);
+  ASSERT_TRUE(f.Sharing());
+  ASSERT_TRUE(WaitForText(f.lblFirewall6)) << f.Log->toPlainText().toStdString();
+  const QString pinholeLine =
+      QString("IPv6: the router's firewall lets friends reach [2a00::5]:%1 (UPnP).")
+          .arg(f.ListeningPort());
+  EXPECT_EQ(pinholeLine, f.lblFirewall6->text());
+  EXPECT_FALSE(f.lblFirewall6->isHidden());
+  EXPECT_TRUE(f.Log->toPlainText().split('\n').contains(pinholeLine));
+
+  f.actShare->trigger();
+  EXPECT_FALSE(f.Sharing());
+  EXPECT_TRUE(f.lblFirewall6->isHidden());
+  EXPECT_EQ("DeletePinhole", router.Calls().back().Action);
+}
+
 TEST_F(InternetLines, WithoutTheBoxTheRouterIsNotAskedAndTheLineSaysSo) {
   TFakeUpnpRouter router;
   keepPortMapping = true;
