@@ -13,7 +13,8 @@
 # nginx loads, default 3) adjust it. --pages gallery (or PAGES=gallery) serves
 # the gallery pages: nginx then serves their assets too, and the window is
 # tall enough (VIEWPORT, default 1280x4000) that every lazily loaded
-# thumbnail is on screen.
+# thumbnail is on screen. RTT_MS (say 50) sends the warm and nginx loads
+# through bench/delay-proxy.py, a link with that round trip on loopback.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pages=${PAGES:-}
@@ -81,17 +82,32 @@ start_server() {
 # Builds from before port mapping know no --no-port-mapping (and map nothing).
 nomap=$("$exe" --help 2>&1 | grep -q -- --no-port-mapping && echo --no-port-mapping || true)
 
+# The address of port through a delaying proxy when RTT_MS is set (in via).
+via() {
+  if [ -z "${RTT_MS:-}" ]; then
+    via=http://127.0.0.1:$1
+    return
+  fi
+  local proxy
+  proxy=$(free_port)
+  python3 bench/delay-proxy.py "$proxy" "$1" "$RTT_MS" 900 &
+  pids+=($!)
+  sleep 0.3
+  via=http://127.0.0.1:$proxy
+}
+
 results=$tmp/results.jsonl
 run_browser() { node bench/browser-bench.js "$@" | tee -a "$results"; }
 
-echo "# ${pageargs[*]:-classic pages}, $photos photos from ${#sources[@]} wallpapers; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "# ${pageargs[*]:-classic pages}, $photos photos from ${#sources[@]} wallpapers${RTT_MS:+, warm loads over ${RTT_MS} ms round trips}; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((i = 0; i < cold; i++)); do
   [ -n "${server_pid:-}" ] && kill "$server_pid" && wait "$server_pid" 2>/dev/null || true
   start_server
   run_browser cold "$url/photos/"
 done
+via "${url##*:}"
 args=()
-for ((i = 0; i < warm; i++)); do args+=(warm "$url/photos/"); done
+for ((i = 0; i < warm; i++)); do args+=(warm "$via/photos/"); done
 run_browser "${args[@]}"
 
 # The saved copy: the page as our server sends it and every picture it names,
@@ -141,7 +157,8 @@ nginx -c "$tmp/nginx/nginx.conf" -p "$tmp/nginx" &
 pids+=($!)
 for _ in $(seq 50); do curl -fs -o /dev/null "http://127.0.0.1:$nport/photos/" && break; sleep 0.1; done
 args=()
-for ((i = 0; i < warm; i++)); do args+=(nginx "http://127.0.0.1:$nport/photos/"); done
+via "$nport"
+for ((i = 0; i < warm; i++)); do args+=(nginx "$via/photos/"); done
 run_browser "${args[@]}"
 
 echo "== median ms from navigation start (first contentful paint / every thumbnail decoded)"
