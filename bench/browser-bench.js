@@ -71,7 +71,11 @@ async function measure(browserArgs, url) {
 }
 
 (async () => {
+  // BENCH_VIEWPORT (WIDTHxHEIGHT): the window's size, for pages whose
+  // thumbnails load only when on screen.
+  const viewport = /^(\d+)x(\d+)$/.exec(process.env.BENCH_VIEWPORT || '');
   const browserArgs = {
+    ...(viewport ? { viewport: { width: +viewport[1], height: +viewport[2] } } : {}),
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',

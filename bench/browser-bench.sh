@@ -10,11 +10,25 @@
 # Usage: bench/browser-bench.sh [build folder]   (needs: scripts/install-deps.sh bench,
 # and tests/e2e/node_modules from scripts/install-deps.sh test)
 # PHOTOS (default 69), COLD (cold loads, default 2) and WARM (warm loads and
-# nginx loads, default 3) adjust it.
+# nginx loads, default 3) adjust it. --pages gallery (or PAGES=gallery) serves
+# the gallery pages: nginx then serves their assets too, and the window is
+# tall enough (VIEWPORT, default 1280x4000) that every lazily loaded
+# thumbnail is on screen. RTT_MS (say 50) sends the warm and nginx loads
+# through bench/delay-proxy.py, a link with that round trip on loopback.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+pages=${PAGES:-}
+if [ "${1:-}" = --pages ]; then
+  pages=$2
+  shift 2
+fi
 build=${1:-build}
 exe=$(realpath "$build/mirelo-share")
+pageargs=()
+if [ -n "$pages" ]; then
+  pageargs=(--pages "$pages")
+  [ "$pages" = gallery ] && export BENCH_VIEWPORT=${VIEWPORT:-1280x4000}
+fi
 photos=${PHOTOS:-69}
 cold=${COLD:-2}
 warm=${WARM:-3}
@@ -55,7 +69,7 @@ start_server() {
   port=$(free_port)
   work=$(mktemp -d "$tmp/work-XXXX")
   MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$tmp/data" --port "$port" --workdir "$work" \
-    --internal $nomap --user mirelo-bench >"$work.log" 2>&1 &
+    --internal $nomap --user mirelo-bench "${pageargs[@]}" >"$work.log" 2>&1 &
   server_pid=$!
   pids+=("$server_pid")
   url=http://127.0.0.1:$port
@@ -68,17 +82,32 @@ start_server() {
 # Builds from before port mapping know no --no-port-mapping (and map nothing).
 nomap=$("$exe" --help 2>&1 | grep -q -- --no-port-mapping && echo --no-port-mapping || true)
 
+# The address of port through a delaying proxy when RTT_MS is set (in via).
+via() {
+  if [ -z "${RTT_MS:-}" ]; then
+    via=http://127.0.0.1:$1
+    return
+  fi
+  local proxy
+  proxy=$(free_port)
+  python3 bench/delay-proxy.py "$proxy" "$1" "$RTT_MS" 900 &
+  pids+=($!)
+  sleep 0.3
+  via=http://127.0.0.1:$proxy
+}
+
 results=$tmp/results.jsonl
 run_browser() { node bench/browser-bench.js "$@" | tee -a "$results"; }
 
-echo "# $photos photos from ${#sources[@]} wallpapers; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "# ${pageargs[*]:-classic pages}, $photos photos from ${#sources[@]} wallpapers${RTT_MS:+, warm loads over ${RTT_MS} ms round trips}; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((i = 0; i < cold; i++)); do
   [ -n "${server_pid:-}" ] && kill "$server_pid" && wait "$server_pid" 2>/dev/null || true
   start_server
   run_browser cold "$url/photos/"
 done
+via "${url##*:}"
 args=()
-for ((i = 0; i < warm; i++)); do args+=(warm "$url/photos/"); done
+for ((i = 0; i < warm; i++)); do args+=(warm "$via/photos/"); done
 run_browser "${args[@]}"
 
 # The saved copy: the page as our server sends it and every picture it names,
@@ -86,7 +115,13 @@ run_browser "${args[@]}"
 root=$tmp/nginx/root
 mkdir -p "$root/photos"
 curl -fs -o "$root/photos/index.html" "$url/photos/"
-grep -o 'src="/[^"]*"' "$root/photos/index.html" | sed 's/^src="//; s/"$//' | sort -u |
+# The gallery's style sheet and the pictures it names come along.
+{
+  grep -o 'src="/[^"]*"' "$root/photos/index.html" | sed 's/^src="//; s/"$//'
+  grep -o 'href="/\.mirelo/assets/[^"]*"' "$root/photos/index.html" | sed 's/^href="//; s/"$//'
+  curl -fs "$url/.mirelo/assets/gallery.css" 2>/dev/null | grep -o 'url(/[^)]*)' |
+    sed 's/^url(//; s/)$//' || true
+} | sort -u |
   while read -r p; do
     mkdir -p "$root$(dirname "$p")"
     curl -fs -o "$root$p" "$url$p"
@@ -109,7 +144,8 @@ http {
   fastcgi_temp_path $tmp/nginx/fastcgi;
   uwsgi_temp_path $tmp/nginx/uwsgi;
   scgi_temp_path $tmp/nginx/scgi;
-  types { text/html html; image/jpeg jpg jpeg; image/gif gif; }
+  types { text/html html; image/jpeg jpg jpeg; image/gif gif; text/css css;
+          text/javascript js; image/svg+xml svg; }
   default_type image/jpeg;
   server {
     listen 127.0.0.1:$nport;
@@ -121,7 +157,8 @@ nginx -c "$tmp/nginx/nginx.conf" -p "$tmp/nginx" &
 pids+=($!)
 for _ in $(seq 50); do curl -fs -o /dev/null "http://127.0.0.1:$nport/photos/" && break; sleep 0.1; done
 args=()
-for ((i = 0; i < warm; i++)); do args+=(nginx "http://127.0.0.1:$nport/photos/"); done
+via "$nport"
+for ((i = 0; i < warm; i++)); do args+=(nginx "$via/photos/"); done
 run_browser "${args[@]}"
 
 echo "== median ms from navigation start (first contentful paint / every thumbnail decoded)"

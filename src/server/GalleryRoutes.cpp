@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <ctime>
 #include <utility>
 
 bool ParsePageStyle(std::string_view name, TPageStyle& style) {
@@ -146,6 +147,9 @@ THttpResponse TServerActions::HandleGalleryRequest(const std::string& uri,
                                                    const std::vector<std::string>& requestHeaders,
                                                    bool& made) {
   THttpResponse response = GalleryRoute(uri, requestHeaders, made);
+  // Every gallery answer has its length, so its connection may carry the
+  // browser's next request (the worker never keeps one after a stream).
+  response.KeepAlive = response.Kind != THttpResponse::TBody::Stream;
   response.Headers.emplace_back(kGalleryPolicy);
   response.Headers.emplace_back(kNoSniff);
   response.Headers.emplace_back(kNoReferrer);
@@ -156,12 +160,48 @@ namespace {
 
 constexpr std::string_view kDotPrefix = "/.mirelo/";
 
+// The assets are built into the program: they last changed, at the latest,
+// when it started.
+const std::time_t kAssetsChanged = std::time(nullptr);
+
 // A fixed asset: its bytes, type and a day of keeping.
-THttpResponse AssetResponse(const TGalleryAsset& asset) {
+THttpResponse AssetResponse(const TGalleryAsset& asset,
+                            const std::vector<std::string>& requestHeaders) {
+  if (NotModifiedSince(requestHeaders, kAssetsChanged, std::time(nullptr)))
+    return THttpResponse::NotModified(kAssetsChanged);
   THttpResponse response = THttpResponse::Raw(std::string(asset.Bytes));
+  response.AddLastModified(kAssetsChanged);
   response.Headers.push_back("Content-Type: " + std::string(GalleryAssetType(asset.Name)));
   response.Headers.push_back("Content-Length: " + std::to_string(asset.Bytes.size()));
   response.Headers.emplace_back("Cache-Control: max-age=86400");
+  return response;
+}
+
+// When the open file fd, or the file at path, last changed; -1 when it
+// cannot be told.
+std::time_t ChangedAt(int fd) {
+  struct stat st {};
+  return fd >= 0 && fstat(fd, &st) == 0 ? st.st_mtime : -1;
+}
+std::time_t ChangedAt(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+// Whether the visitor's copy of something that last changed at modified is
+// current (nothing is when the time is unknown).
+bool VisitorHasIt(const std::vector<std::string>& requestHeaders, std::time_t modified) {
+  return modified >= 0 && NotModifiedSince(requestHeaders, modified, std::time(nullptr));
+}
+
+// A file answer (whole or in part) as of its file's time: 304 when the
+// visitor's copy is current, else the answer with its Last-Modified.
+THttpResponse WithFileTime(THttpResponse response, const std::vector<std::string>& requestHeaders) {
+  if (response.Kind != THttpResponse::TBody::File) return response;
+  const std::time_t modified = ChangedAt(response.File.File.get());
+  if (modified < 0) return response;
+  if (VisitorHasIt(requestHeaders, modified)) return THttpResponse::NotModified(modified);
+  response.AddLastModified(modified);
   return response;
 }
 
@@ -181,7 +221,7 @@ THttpResponse TServerActions::GalleryRoute(const std::string& uri,
     if (rest.compare(0, 7, "assets/") == 0) {
       if (const TGalleryAsset* asset = FindGalleryAsset(rest.substr(7))) {
         made = true;
-        return AssetResponse(*asset);
+        return AssetResponse(*asset, requestHeaders);
       }
     } else if (rest.compare(0, 5, "view/") == 0) {
       return GalleryView(std::string(rest.substr(5)), requestHeaders);
@@ -194,7 +234,8 @@ THttpResponse TServerActions::GalleryRoute(const std::string& uri,
   if (PosNoCase("DOWNLOAD?", p) > 0) {
     const std::string name = TextAfter("DOWNLOAD?", p);
     if (!HasFile(RootFolder, name)) return GalleryNotFound();
-    THttpResponse response = OpenDownload(RootFolder, name, requestHeaders);
+    THttpResponse response =
+        WithFileTime(OpenDownload(RootFolder, name, requestHeaders), requestHeaders);
     response.ReportName = RootFolder + uri.substr(uri.find('?') + 1);
     return response;
   }
@@ -211,12 +252,20 @@ THttpResponse TServerActions::GalleryRoute(const std::string& uri,
     if (name.empty() || (Cache && !Cache->AwaitThumb(name, ThumbWaitMs)) ||
         !HasFile(CacheFolder(), name))
       return GalleryNotFound();
+    // A thumbnail file is only ever replaced whole: its time is its version.
+    const std::time_t modified = ChangedAt(CacheFolder() + name);
+    if (VisitorHasIt(requestHeaders, modified)) return THttpResponse::NotModified(modified);
     made = SendPicture(CacheFolder(), name, response);
+    if (made && modified >= 0) response.AddLastModified(modified);
     return response;
   }
   if (IsPictureName(p)) {
     if (!HasFile(RootFolder, p)) return GalleryNotFound();
+    const TConfined c = ConfinePath(RootFolder, RootFolder + p);
+    const std::time_t modified = ChangedAt(c.path);
+    if (VisitorHasIt(requestHeaders, modified)) return THttpResponse::NotModified(modified);
     made = SendPicture(RootFolder, p, response);
+    if (made && modified >= 0) response.AddLastModified(modified);
     return response;
   }
   if (PosNoCase("CMDUPLOADFILE", p) > 0) return GalleryFolderPage(TextAfter("?", p));
@@ -251,6 +300,8 @@ THttpResponse TServerActions::GalleryView(const std::string& encodedPath,
   uint64_t size = 0;
   UniqueFd fd = c.accepted ? OpenRegularFile(c.path, size) : UniqueFd();
   if (!fd) return GalleryNotFound();
+  const std::time_t modified = ChangedAt(fd.get());
+  if (VisitorHasIt(requestHeaders, modified)) return THttpResponse::NotModified(modified);
   const std::int64_t total = static_cast<std::int64_t>(size);
   const TMediaType media = MediaTypeOf(rel);
   const bool inline_ = media.Kind != TMediaKind::None;
@@ -266,6 +317,7 @@ THttpResponse TServerActions::GalleryView(const std::string& encodedPath,
   response.Headers.push_back(std::string("Content-Disposition: ") +
                              (inline_ ? "inline" : "attachment") + "; filename=\"" +
                              HeaderQuoted(name) + "\"");
+  if (modified >= 0) response.AddLastModified(modified);
   response.ReportName = c.path;
   return response;
 }

@@ -132,7 +132,8 @@ THttpResponse TServerActions::HandleRequest(const std::string& uri,
   static constexpr std::string_view kPreviewPrefix = "/.mirelo/preview/";
   if (uri.starts_with(kPreviewPrefix)) {
     THttpResponse response;
-    const bool done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response);
+    const bool done = SendPreview(std::string_view(uri).substr(kPreviewPrefix.size()), response,
+                                  PageStyle == TPageStyle::Gallery ? &requestHeaders : nullptr);
     if (made) *made = done;
     return response;
   }

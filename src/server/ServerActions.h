@@ -61,7 +61,10 @@ class TServerActions {
   bool BuildUploadPage(const std::string& rel, THttpResponse& response);
   // The preview of the picture at a share path given as after
   // /.mirelo/preview/ (each segment percent-encoded); 404 when there is none.
-  bool SendPreview(std::string_view encodedPath, THttpResponse& response);
+  // With the request's header lines (the gallery style) the answer is kept
+  // alive and dated by the picture: 304 when the visitor's copy is current.
+  bool SendPreview(std::string_view encodedPath, THttpResponse& response,
+                   const std::vector<std::string>* requestHeaders = nullptr);
 
   // The gallery style: its router, pages and the routes under /.mirelo/.
   THttpResponse HandleGalleryRequest(const std::string& uri,

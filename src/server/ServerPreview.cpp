@@ -6,6 +6,9 @@
 #include "imaging/PreviewCache.h"
 #include "server/RequestText.h"
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <stdexcept>
 
 namespace {
@@ -60,21 +63,39 @@ std::string DecodeSharePath(std::string_view encoded) {
   return path;
 }
 
-bool TServerActions::SendPreview(std::string_view encodedPath, THttpResponse& response) {
+bool TServerActions::SendPreview(std::string_view encodedPath, THttpResponse& response,
+                                 const std::vector<std::string>* requestHeaders) {
   const std::string rel = DecodeSharePath(encodedPath);
   const std::string cacheFolder = CacheFolder();
   std::string bytes;
+  // A preview is remade whenever its picture changes: the picture's time
+  // dates it.
+  std::time_t modified = -1;
   if (!rel.empty() && !cacheFolder.empty() && !RootFolder.empty()) {
     const TConfined c = ConfinePath(RootFolder, RootFolder + rel);
+    struct stat st {};
+    if (requestHeaders && c.accepted && IsPictureName(rel) && stat(c.path.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+      modified = st.st_mtime;
+      if (NotModifiedSince(*requestHeaders, modified, std::time(nullptr))) {
+        response = THttpResponse::NotModified(modified);
+        return true;
+      }
+    }
     const std::string preview =
         c.accepted ? TPreviewCache(cacheFolder + kPreviewFolder).GetPreview(c.path) : std::string();
     if (!preview.empty() && !ReadPictureFile(preview, bytes).empty()) bytes.clear();
   }
   if (bytes.empty()) {
     response = NotFound();
+    response.KeepAlive = requestHeaders != nullptr;
     return false;
   }
   response = THttpResponse::Raw(std::move(bytes));
+  if (requestHeaders) {
+    response.KeepAlive = true;
+    if (modified >= 0) response.AddLastModified(modified);
+  }
   response.Headers.emplace_back("Content-type: image/jpeg");
   response.Headers.emplace_back("Content-Length: " + std::to_string(response.Body.size()));
   response.Headers.emplace_back("Content-Disposition: inline; filename=\"" +

@@ -243,6 +243,20 @@ async function main() {
         assert.equal(await page.textContent('h1'), 'Not found');
         await axe(page, 'the not-found page');
       });
+      await check('desktop dark: a thumbnail the browser already has is answered with 304',
+                  async () => {
+        await page.goto(server.base);
+        const src = await page.getAttribute('#entries img', 'src');
+        const [first, since, again] = await page.evaluate(async (u) => {
+          const a = await fetch(u, { cache: 'no-store' });
+          const lm = a.headers.get('Last-Modified');
+          const b = await fetch(u, { cache: 'no-store', headers: { 'If-Modified-Since': lm } });
+          return [a.status, lm, b.status];
+        }, src);
+        assert.equal(first, 200);
+        assert.match(since || '', /^\w{3}, \d{2} \w{3} \d{4} \d{2}:\d{2}:\d{2} GMT$/);
+        assert.equal(again, 304);
+      });
       await context.close();
       continue;
     }
