@@ -166,7 +166,9 @@ TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
     EXPECT_EQ(7, moved.Row(kHeight - 1)[0]);
     EXPECT_EQ(0xFFFFFFu, moved.PixelRgb(kWidth - 1, 0));
   }
-  if (kResidentSizeShowsFreeing) EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
+  if (kResidentSizeShowsFreeing) {
+    EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
+  }
 }
 
 TEST(ApplyOrientation, EveryValue) {
