@@ -57,16 +57,19 @@ class TPrintQueue {
     if (writer_.joinable()) writer_.join();
   }
 
-  void Add(std::string text) {
-    bool wake = false;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (!writer_.joinable()) writer_ = std::thread([this] { Write(); });
-      pending_ += text;
-      ++added_;
-      wake = asleep_;
-    }
-    if (wake) changed_.notify_all();
+  void Add(const std::string& text) {
+    AddWith([&](std::string& pending) { pending += text; });
+  }
+
+  // The lines, each ended by a line feed, appended where they wait: no text
+  // of their own is built.
+  void AddLines(const std::vector<std::string>& lines) {
+    AddWith([&](std::string& pending) {
+      for (const auto& line : lines) {
+        pending += line;
+        pending += '\n';
+      }
+    });
   }
 
   // Returns once everything added so far is written.
@@ -81,6 +84,20 @@ class TPrintQueue {
 
  private:
   static constexpr auto kLookAgain = std::chrono::milliseconds(10);
+  static constexpr std::size_t kKeptCapacity = 64 * 1024;
+
+  template <typename Append>
+  void AddWith(Append&& append) {
+    bool wake = false;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!writer_.joinable()) writer_ = std::thread([this] { Write(); });
+      append(pending_);
+      ++added_;
+      wake = asleep_;
+    }
+    if (wake) changed_.notify_all();
+  }
 
   void Write() {
     // Stop signals are for the main thread's wait.
@@ -99,12 +116,15 @@ class TPrintQueue {
         }
         continue;
       }
-      std::string text;
-      text.swap(pending_);
+      // The written text's storage comes back as the next pending text's.
+      spare_.clear();
+      spare_.swap(pending_);
       const std::uint64_t upTo = added_;
       hold.unlock();
-      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::fwrite(spare_.data(), 1, spare_.size(), stdout);
       std::fflush(stdout);
+      // A large run's storage is given back.
+      if (spare_.capacity() > kKeptCapacity) std::string().swap(spare_);
       hold.lock();
       written_ = upTo;
       if (flushing_ > 0) changed_.notify_all();
@@ -114,6 +134,7 @@ class TPrintQueue {
   std::mutex lock_;
   std::condition_variable changed_;
   std::string pending_;
+  std::string spare_;  // the text being written, only touched by the writer
   std::uint64_t added_ = 0;
   std::uint64_t written_ = 0;
   int flushing_ = 0;     // callers waiting in Flush
@@ -134,14 +155,7 @@ void PrintLine(const std::string& line) {
 }
 
 // The lines of one log addition, together.
-void PrintLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) {
-    text += line;
-    text += '\n';
-  }
-  Printer().Add(std::move(text));
-}
+void PrintLines(const std::vector<std::string>& lines) { Printer().AddLines(lines); }
 
 // The headless counterpart of the main window: the settings record in place of
 // the controls, and the sharing session, whose reports go to the log.
@@ -151,7 +165,8 @@ class HeadlessShell {
       : settings_(std::move(settings)), log_(log), session_(PluginFolder(), SystemFolder()) {
     session_.SetCache(&cache);
     // Workers report on their own threads; one report runs at a time.
-    session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); });
+    session_.SetReportListener([&log](const TSharingReport& report) { log.Add(report.LogLines); },
+                               false);
   }
   ~HeadlessShell() { CloseReports(); }
   HeadlessShell(const HeadlessShell&) = delete;

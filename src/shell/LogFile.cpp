@@ -29,8 +29,7 @@ bool LogFile::Load(const std::string& path, std::string* error) {
   while (pos < text.size()) {
     size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = text.size();
-    lines_.push_back(text.substr(pos, end - pos));
-    if (lines_.size() > kMaxLines) lines_.pop_front();
+    AddLocked(text.substr(pos, end - pos));
     pos = end;
     if (pos < text.size() && text[pos] == '\r') ++pos;
     if (pos < text.size() && text[pos] == '\n') ++pos;
@@ -43,8 +42,18 @@ void LogFile::AppendRunSeparator(std::time_t now) {
 }
 
 void LogFile::AddLocked(const std::string& line) {
-  lines_.push_back(line);
-  if (lines_.size() > kMaxLines) lines_.pop_front();
+  if (lines_.size() < kMaxLines) {
+    lines_.push_back(line);
+    return;
+  }
+  lines_[first_].assign(line);
+  first_ = (first_ + 1) % lines_.size();
+}
+
+template <typename F>
+void LogFile::ForEachLocked(F&& f) const {
+  for (size_t i = first_; i < lines_.size(); ++i) f(lines_[i]);
+  for (size_t i = 0; i < first_; ++i) f(lines_[i]);
 }
 
 void LogFile::Add(const std::string& line) { Add(std::vector<std::string>{line}); }
@@ -67,7 +76,10 @@ void LogFile::Add(const std::vector<std::string>& lines) {
 
 std::vector<std::string> LogFile::Lines() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return {lines_.begin(), lines_.end()};
+  std::vector<std::string> lines;
+  lines.reserve(lines_.size());
+  ForEachLocked([&](const std::string& l) { lines.push_back(l); });
+  return lines;
 }
 
 size_t LogFile::Count() const {
@@ -79,10 +91,10 @@ bool LogFile::Save(const std::string& path, std::string* error) const {
   std::string text;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& l : lines_) {
+    ForEachLocked([&](const std::string& l) {
       text += l;
       text += "\r\n";
-    }
+    });
   }
   if (WriteFileAtomically(path, text, false)) return true;
   if (error) *error = "Cannot write the log file " + path;

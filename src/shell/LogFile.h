@@ -6,7 +6,6 @@
 #include "shell/ShellLimits.h"
 
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,9 +37,15 @@ class LogFile {
 
  private:
   void AddLocked(const std::string& line);
+  // Calls f with each kept line, oldest first; the caller holds the lock.
+  template <typename F>
+  void ForEachLocked(F&& f) const;
 
   mutable std::mutex lock_;
-  std::deque<std::string> lines_;
+  // The kept lines as a ring: once it holds kMaxLines, a new line is written
+  // over the oldest (at first_), reusing its storage.
+  std::vector<std::string> lines_;
+  size_t first_ = 0;
   std::function<void(const std::string&)> listener_;
   std::function<void(const std::vector<std::string>&)> batchListener_;
 };

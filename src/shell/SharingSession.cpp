@@ -42,7 +42,40 @@ struct TSharingSession::TShared {
   StatusBoard board;
   TReportCarrier carrier;
   TReportListener listener;
+  bool listenerWantsRows = true;
+  // The report handed to the listener, kept so that its lines and rows reuse
+  // their storage from one report to the next; a report met while the
+  // listener still reads it (depth > 0) uses one of its own.
+  TSharingReport scratch;
+  int depth = 0;
+
+  // Takes one report; the caller holds the lock.
+  void Take(const std::string& peer, const std::string& operation, const std::string& file);
 };
+
+void TSharingSession::TShared::Take(const std::string& peer, const std::string& operation,
+                                    const std::string& file) {
+  if (closed) return;
+  if (!listener) {
+    // Nobody shows it: only the board changes.
+    board.ReportStatusInto(peer, operation, file, nullptr);
+    return;
+  }
+  TSharingReport nested;
+  TSharingReport& report = depth == 0 ? scratch : nested;
+  if (!board.ReportStatusInto(peer, operation, file, &report.LogLines)) return;
+  if (listenerWantsRows) {
+    report.Rows = board.RowsView();
+  } else {
+    report.Rows.clear();
+  }
+  struct TDepth {
+    int& depth;
+    explicit TDepth(int& d) : depth(d) { ++depth; }
+    ~TDepth() { --depth; }
+  } inside(depth);
+  listener(report);
+}
 
 TSharingSession::TSharingSession(std::string pluginFolder, std::string systemFolder)
     : shared_(std::make_shared<TShared>()),
@@ -62,9 +95,10 @@ void TSharingSession::SetReportCarrier(TReportCarrier carrier) {
   shared_->carrier = std::move(carrier);
 }
 
-void TSharingSession::SetReportListener(TReportListener listener) {
+void TSharingSession::SetReportListener(TReportListener listener, bool withRows) {
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);
   shared_->listener = std::move(listener);
+  shared_->listenerWantsRows = withRows;
 }
 
 void TSharingSession::SetListenerSetup(TListenerSetup setup) { listenerSetup_ = std::move(setup); }
@@ -195,24 +229,10 @@ std::vector<TConn> TSharingSession::Rows() const {
   return shared_->board.Rows();
 }
 
-namespace {
-
-void TakeReport(TSharingSession::TReportListener* listener, StatusBoard& board,
-                const std::string& peer, const std::string& operation, const std::string& file) {
-  if (!board.Sharing()) return;
-  TSharingReport report;
-  report.LogLines = board.ReportStatus(peer, operation, file);
-  report.Rows = board.Rows();
-  if (*listener) (*listener)(report);
-}
-
-}  // namespace
-
 void TSharingSession::Report(const std::string& peer, const std::string& operation,
                              const std::string& file) {
   std::lock_guard<std::recursive_mutex> hold(shared_->lock);
-  if (shared_->closed) return;
-  TakeReport(&shared_->listener, shared_->board, peer, operation, file);
+  shared_->Take(peer, operation, file);
 }
 
 TSharingSession::TStatusCallback TSharingSession::StatusCallback() const {
@@ -224,19 +244,18 @@ TSharingSession::TStatusCallback TSharingSession::StatusCallback() const {
       if (!shared) return;
       std::lock_guard<std::recursive_mutex> hold(shared->lock);
       if (shared->closed) return;
+      if (!shared->carrier) {
+        // Taken here, on the worker's thread, under the one lock.
+        shared->Take(peer, operation, file);
+        return;
+      }
       carrier = shared->carrier;
     }
-    auto report = [weak, peer, operation, file] {
-      const std::shared_ptr<TShared> shared = weak.lock();
-      if (!shared) return;
-      std::lock_guard<std::recursive_mutex> hold(shared->lock);
-      if (shared->closed) return;
-      TakeReport(&shared->listener, shared->board, peer, operation, file);
-    };
-    if (carrier) {
-      carrier(std::move(report));
-    } else {
-      report();
-    }
+    carrier([weak, peer, operation, file] {
+      const std::shared_ptr<TShared> taker = weak.lock();
+      if (!taker) return;
+      std::lock_guard<std::recursive_mutex> hold(taker->lock);
+      taker->Take(peer, operation, file);
+    });
   };
 }

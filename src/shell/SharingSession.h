@@ -66,7 +66,9 @@ class TSharingSession {
   // their workers (WaitForWorkers).
   void SetCache(TCacheObj* cache) { cache_ = cache; }
   void SetReportCarrier(TReportCarrier carrier);
-  void SetReportListener(TReportListener listener);
+  // withRows false: the listener reads only the log lines, and the reports
+  // it is given carry no rows.
+  void SetReportListener(TReportListener listener, bool withRows = true);
   void SetListenerSetup(TListenerSetup setup);
   // The interface address the listener binds, in place of the settings'
   // "BindAddress" (empty: the setting's).

@@ -4,14 +4,38 @@
 #include "base/OrvelTPU.h"
 
 std::string ConnectionLogLine(const TConn& entry) {
-  std::string line = "IP: " + entry.PeerIp + "\t Op: " + entry.Operation;
-  if (!entry.FileName.empty()) line += "\t File: " + entry.FileName;
+  std::string line;
+  WriteConnectionLogLine(entry, line);
   return line;
+}
+
+void WriteConnectionLogLine(const TConn& entry, std::string& line) {
+  line.assign("IP: ");
+  line.append(entry.PeerIp);
+  line.append("\t Op: ");
+  line.append(entry.Operation);
+  if (!entry.FileName.empty()) {
+    line.append("\t File: ");
+    line.append(entry.FileName);
+  }
 }
 
 std::vector<std::string> ConnectionList::Report(const std::string& peerIp,
                                                 const std::string& operation,
                                                 const std::string& fileName) {
+  Update(peerIp, operation, fileName);
+  std::vector<std::string> lines;
+  WriteLogLines(lines);
+  return lines;
+}
+
+void ConnectionList::WriteLogLines(std::vector<std::string>& lines) const {
+  lines.resize(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) WriteConnectionLogLine(entries_[i], lines[i]);
+}
+
+void ConnectionList::Update(const std::string& peerIp, const std::string& operation,
+                            const std::string& fileName) {
   const bool finished = operation == kReportFinished;
   auto found = entries_.end();
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -30,10 +54,6 @@ std::vector<std::string> ConnectionList::Report(const std::string& peerIp,
     found->Operation = operation;
     found->FileName = fileName;
   }
-  std::vector<std::string> lines;
-  lines.reserve(entries_.size());
-  for (const auto& e : entries_) lines.push_back(ConnectionLogLine(e));
-  return lines;
 }
 
 std::vector<std::string> StatusBoard::ReportStatus(const std::string& peerIp,
@@ -43,8 +63,21 @@ std::vector<std::string> StatusBoard::ReportStatus(const std::string& peerIp,
   return list_->Report(peerIp, operation, fileName);
 }
 
+bool StatusBoard::ReportStatusInto(const std::string& peerIp, const std::string& operation,
+                                   const std::string& fileName, std::vector<std::string>* lines) {
+  if (!list_) return false;
+  list_->Update(peerIp, operation, fileName);
+  if (lines) list_->WriteLogLines(*lines);
+  return true;
+}
+
 std::vector<TConn> StatusBoard::Rows() const {
   return list_ ? list_->Entries() : std::vector<TConn>{};
+}
+
+const std::vector<TConn>& StatusBoard::RowsView() const {
+  static const std::vector<TConn> none;
+  return list_ ? list_->Entries() : none;
 }
 
 std::string HelpPageAddress() {

@@ -21,6 +21,8 @@ inline constexpr char kReportFinished[] = "-1";
 
 // "IP: <ip>\t Op: <operation>" and, with a file, "\t File: <file>".
 std::string ConnectionLogLine(const TConn& entry);
+// The same line written over `line`, whose storage is reused.
+void WriteConnectionLogLine(const TConn& entry, std::string& line);
 
 // The entries in the order their addresses first reported.
 class ConnectionList {
@@ -29,6 +31,11 @@ class ConnectionList {
   // adds or updates it) and returns the log lines: one per remaining entry.
   std::vector<std::string> Report(const std::string& peerIp, const std::string& operation,
                                   const std::string& fileName);
+  // The same update without the log lines.
+  void Update(const std::string& peerIp, const std::string& operation, const std::string& fileName);
+  // The log lines of the entries written over `lines` (resized to one per
+  // entry); the strings already there keep their storage.
+  void WriteLogLines(std::vector<std::string>& lines) const;
   // The rows of the connection table: IP, Operation, File.
   const std::vector<TConn>& Entries() const { return entries_; }
 
@@ -45,7 +52,14 @@ class StatusBoard {
   bool Sharing() const { return list_.has_value(); }
   std::vector<std::string> ReportStatus(const std::string& peerIp, const std::string& operation,
                                         const std::string& fileName);
+  // ReportStatus that writes its log lines over `lines` (when given) and
+  // allocates nothing once their storage suffices. False, and `lines`
+  // untouched, while stopped.
+  bool ReportStatusInto(const std::string& peerIp, const std::string& operation,
+                        const std::string& fileName, std::vector<std::string>* lines);
   std::vector<TConn> Rows() const;
+  // The rows without a copy (empty while stopped); valid until the next report.
+  const std::vector<TConn>& RowsView() const;
 
  private:
   std::optional<ConnectionList> list_;

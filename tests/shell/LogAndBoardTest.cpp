@@ -73,6 +73,18 @@ TEST(LogFile, KeepsOnlyTheMostRecentLines) {
   EXPECT_EQ(LogFile::kMaxLines, log.Count());
   EXPECT_EQ("old 6", log.Lines().front());
   EXPECT_EQ("new", log.Lines().back());
+  // Once every kept line was replaced, the order still runs oldest first,
+  // in memory and on disk.
+  for (size_t i = 0; i < LogFile::kMaxLines + 2; ++i) log.Add("again " + std::to_string(i));
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_EQ(LogFile::kMaxLines, lines.size());
+  EXPECT_EQ("again 2", lines.front());
+  EXPECT_EQ("again " + std::to_string(LogFile::kMaxLines + 1), lines.back());
+  EXPECT_EQ("again 3", lines[1]);
+  ASSERT_TRUE(log.Save(dir / "Log.txt", nullptr));
+  const std::string saved = dir.Read("Log.txt");
+  EXPECT_EQ(0u, saved.find("again 2\r\nagain 3\r\n"));
+  EXPECT_EQ(saved.size() - 14, saved.rfind("again " + std::to_string(LogFile::kMaxLines + 1)));
 }
 
 TEST(LogFile, ListenerSeesEveryAddedLine) {

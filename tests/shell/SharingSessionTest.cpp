@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -558,6 +559,96 @@ TEST(SharingSession, OnIPv6AloneTheCheckFollowsThePinhole) {
   // Nothing is asked of the IPv4 connection service.
   EXPECT_EQ((std::vector<std::string>{"GetFirewallStatus", "AddPinhole", "DeletePinhole"}),
             actions);
+}
+
+// What a reporting thread is about to report, for the listener to record
+// beside the report it is given (without a carrier it runs on that thread).
+thread_local TConn tCurrentInput;
+
+TEST_F(SharingSessionTest, ReportsFromManyWorkersAreTakenWholeAndInTheirOrder) {
+  struct TTaken {
+    TConn input;
+    TSharingReport report;
+  };
+  std::vector<TTaken> taken;
+  session.SetReportListener([&](const TSharingReport& r) {
+    taken.push_back({tCurrentInput, r});  // under the session's lock
+  });
+  ASSERT_TRUE(session.Start(settings));
+  const TSharingSession::TStatusCallback report = session.StatusCallback();
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 300;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&, t] {
+      const std::string peer = "10.0.0." + std::to_string(t + 1);
+      for (int i = 0; i < kRounds; ++i) {
+        const std::string file = "file " + std::to_string(t) + "-" + std::to_string(i) + ".jpg";
+        for (const char* op : {"Connecting...", "Downloading...", kReportFinished}) {
+          const std::string fileName = std::string(op) == "Connecting..." ? "" : file;
+          tCurrentInput = TConn{op, peer, fileName};
+          report(peer, op, fileName);
+        }
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  ASSERT_EQ(size_t(kThreads * kRounds * 3), taken.size());
+  // Replayed one at a time in the order taken, each report yields exactly the
+  // lines and rows its listener was given; each peer's reports keep its order.
+  ConnectionList replay;
+  std::map<std::string, std::vector<std::string>> perPeer;
+  for (size_t i = 0; i < taken.size(); ++i) {
+    const TConn& in = taken[i].input;
+    const std::vector<std::string> lines = replay.Report(in.PeerIp, in.Operation, in.FileName);
+    ASSERT_EQ(lines, taken[i].report.LogLines) << "report " << i;
+    ASSERT_EQ(replay.Entries(), taken[i].report.Rows) << "report " << i;
+    perPeer[in.PeerIp].push_back(in.Operation + in.FileName);
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    const auto& ops = perPeer["10.0.0." + std::to_string(t + 1)];
+    ASSERT_EQ(size_t(kRounds * 3), ops.size());
+    for (int i = 0; i < kRounds; ++i) {
+      const std::string file = "file " + std::to_string(t) + "-" + std::to_string(i) + ".jpg";
+      ASSERT_EQ("Connecting...", ops[size_t(i) * 3]);
+      ASSERT_EQ("Downloading..." + file, ops[size_t(i) * 3 + 1]);
+      ASSERT_EQ(kReportFinished + file, ops[size_t(i) * 3 + 2]);
+    }
+  }
+  EXPECT_TRUE(session.Rows().empty());
+}
+
+TEST_F(SharingSessionTest, AReportMetInsideTheListenerLeavesTheOuterReportIntact) {
+  std::vector<TSharingReport> seen;
+  bool nestedOnce = false;
+  session.SetReportListener([&](const TSharingReport& r) {
+    const TSharingReport before = r;
+    if (!nestedOnce) {
+      nestedOnce = true;
+      session.Report("10.0.0.2", "Downloading...", "b.jpg");
+    }
+    EXPECT_EQ(before.LogLines, r.LogLines);
+    EXPECT_EQ(before.Rows, r.Rows);
+    seen.push_back(r);
+  });
+  ASSERT_TRUE(session.Start(settings));
+  session.Report("10.0.0.1", "Connecting...", "");
+  ASSERT_EQ(2u, seen.size());  // the nested one finished first
+  EXPECT_EQ((std::vector<std::string>{"IP: 10.0.0.1\t Op: Connecting...",
+                                      "IP: 10.0.0.2\t Op: Downloading...\t File: b.jpg"}),
+            seen[0].LogLines);
+  EXPECT_EQ(std::vector<std::string>{"IP: 10.0.0.1\t Op: Connecting..."}, seen[1].LogLines);
+  ASSERT_EQ(1u, seen[1].Rows.size());
+
+  // A listener of log lines only is given the same lines and no rows.
+  seen.clear();
+  session.SetReportListener([&](const TSharingReport& r) { seen.push_back(r); }, false);
+  session.Report("10.0.0.3", "Connecting...", "");
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(3u, seen[0].LogLines.size());
+  EXPECT_EQ("IP: 10.0.0.3\t Op: Connecting...", seen[0].LogLines.back());
+  EXPECT_TRUE(seen[0].Rows.empty());
+  EXPECT_EQ(3u, session.Rows().size());
 }
 
 TEST(SharingSession, ACallbackThatOutlivesItsSessionReturnsAtOnce) {
