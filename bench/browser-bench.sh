@@ -118,7 +118,8 @@ curl -fs -o "$root/photos/index.html" "$url/photos/"
 # The gallery's style sheet and the pictures it names come along.
 {
   grep -o 'src="/[^"]*"' "$root/photos/index.html" | sed 's/^src="//; s/"$//'
-  grep -o 'href="/\.mirelo/assets/[^"]*"' "$root/photos/index.html" | sed 's/^href="//; s/"$//'
+  { grep -o 'href="/\.mirelo/assets/[^"]*"' "$root/photos/index.html" || true; } |
+    sed 's/^href="//; s/"$//'
   curl -fs "$url/.mirelo/assets/gallery.css" 2>/dev/null | grep -o 'url(/[^)]*)' |
     sed 's/^url(//; s/)$//' || true
 } | sort -u |
