@@ -45,11 +45,11 @@ TByteRange ParseByteRange(std::string_view value, std::int64_t size) {
   TByteRange whole;
   value = TrimBlanks(value);
   if (!StartsWithNoCase(value, "bytes=")) return whole;
-  const std::string_view spec = TrimBlanks(value.substr(6));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return whole;
-  const std::string_view firstText = TrimBlanks(spec.substr(0, dash));
-  const std::string_view lastText = TrimBlanks(spec.substr(dash + 1));
+  const std::string_view rangeText = TrimBlanks(value.substr(6));
+  const std::size_t dash = rangeText.find('-');
+  if (dash == std::string_view::npos || rangeText.find(',') != std::string_view::npos) return whole;
+  const std::string_view firstText = TrimBlanks(rangeText.substr(0, dash));
+  const std::string_view lastText = TrimBlanks(rangeText.substr(dash + 1));
   TByteRange r;
   r.Kind = TByteRange::TKind::Part;
   if (firstText.empty()) {
