@@ -8,6 +8,7 @@
 #include "imaging/CacheKeeper.h"
 #include "imaging/JpegImage.h"
 #include "imaging/OrvelGraphicLoader.h"
+#include "imaging/PictureMemory.h"
 #include "imaging/Resampler.h"
 
 #include <benchmark/benchmark.h>

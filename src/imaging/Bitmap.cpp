@@ -3,49 +3,11 @@
 
 #include "imaging/ImageLimits.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
-
-namespace {
-
-// Pictures of this many bytes or more get pages of their own.
-constexpr std::size_t kOwnPagesBytes = 4u << 20;
-constexpr std::size_t kHugePage = 2u << 20;
-
-}  // namespace
-
-void PixelRelease::operator()(std::uint8_t* pixels) const noexcept {
-  if (mapped > 0) {
-    ::munmap(pixels, mapped);
-  } else {
-    delete[] pixels;
-  }
-}
-
-PixelMemory AllocatePixelMemory(std::size_t bytes) {
-  if (bytes < kOwnPagesBytes) return PixelMemory(new std::uint8_t[bytes], PixelRelease{});
-  // Whole huge pages on a huge-page boundary: a little more is mapped, then
-  // the ends beyond the boundaries are given back.
-  const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* raw =
-      ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) throw std::bad_alloc();
-  auto* start = static_cast<std::uint8_t*>(raw);
-  const auto address = reinterpret_cast<std::uintptr_t>(start);
-  auto* aligned =
-      reinterpret_cast<std::uint8_t*>((address + kHugePage - 1) / kHugePage * kHugePage);
-  const std::size_t head = static_cast<std::size_t>(aligned - start);
-  if (head > 0) ::munmap(start, head);
-  if (kHugePage - head > 0) ::munmap(aligned + size, kHugePage - head);
-  ::madvise(aligned, size, MADV_HUGEPAGE);
-  return PixelMemory(aligned, PixelRelease{size});
-}
 
 int BitsPerPixel(PixelFormat format) {
   switch (format) {
@@ -258,7 +220,30 @@ std::uint32_t Bitmap::PixelRgb(int x, int y) const {
   }
 }
 
-Bitmap Bitmap::ToBgr24() const {
+Bitmap Bitmap::ToBgr24() && {
+  if (format_ == PixelFormat::Bgr24) return std::move(*this);
+  if (format_ != PixelFormat::Bgra32 || Empty()) return std::as_const(*this).ToBgr24();
+  // Front to back: a pixel's three bytes land at or before its own four, and
+  // after every byte already read.
+  const std::size_t stride = StrideFor(width_, 24);
+  std::uint8_t* pixels = data_.get();
+  for (int y = 0; y < height_; ++y) {
+    const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * stride_;
+    std::uint8_t* dst = pixels + static_cast<std::size_t>(y) * stride;
+    for (int x = 0; x < width_; ++x) {
+      dst[x * 3] = src[x * 4];
+      dst[x * 3 + 1] = src[x * 4 + 1];
+      dst[x * 3 + 2] = src[x * 4 + 2];
+    }
+    std::memset(dst + static_cast<std::size_t>(width_) * 3, 0,
+                stride - static_cast<std::size_t>(width_) * 3);
+  }
+  format_ = PixelFormat::Bgr24;
+  stride_ = stride;
+  return std::move(*this);
+}
+
+Bitmap Bitmap::ToBgr24() const& {
   if (format_ == PixelFormat::Bgr24) return *this;
   Bitmap out;
   if (Empty()) return out;

@@ -4,28 +4,16 @@
 // uses an object at a time.
 #pragma once
 
+#include "imaging/PictureMemory.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 enum class PixelFormat : std::uint8_t { Pal1, Pal4, Pal8, Bgr24, Bgra32 };
 
 // Bits per pixel of a layout: 1, 4, 8, 24 or 32.
 int BitsPerPixel(PixelFormat format);
-
-// Frees pixel memory: pages of their own (mapped bytes) or a heap block.
-struct PixelRelease {
-  std::size_t mapped = 0;
-  void operator()(std::uint8_t* pixels) const noexcept;
-};
-using PixelMemory = std::unique_ptr<std::uint8_t[], PixelRelease>;
-
-// Uninitialised pixel memory. Large pictures get pages of their own (huge
-// pages where the system offers them, so that first use costs few faults),
-// which go back to the system as soon as the picture is freed; small ones
-// come from the heap. Throws std::bad_alloc.
-PixelMemory AllocatePixelMemory(std::size_t bytes);
 
 // One palette colour, in the byte order of the 32-bit layout.
 struct PaletteEntry {
@@ -86,7 +74,10 @@ class Bitmap {
   // Colour of one pixel as 0xRRGGBB, whatever the layout.
   std::uint32_t PixelRgb(int x, int y) const;
   // The picture in the 24-bit layout (alpha is dropped, palette indices looked up).
-  Bitmap ToBgr24() const;
+  Bitmap ToBgr24() const&;
+  // The same from a picture that is no longer needed: the 32-bit layout is
+  // converted in its own memory, so that the two never exist at once.
+  Bitmap ToBgr24() &&;
 
  private:
   void Allocate(int width, int height);  // new uninitialised rows

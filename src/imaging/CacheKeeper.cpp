@@ -8,9 +8,9 @@
 #include "imaging/Bitmap.h"
 #include "imaging/JpegImage.h"
 #include "imaging/OrvelGraphicLoader.h"
+#include "imaging/PictureMemory.h"
 #include "imaging/Resampler.h"
 
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,18 +167,6 @@ struct TCacheObj::Job {
   bool awaited = false;  // moved ahead in the queue for a caller waiting for it
 };
 
-void KeepPictureMemoryInHeap() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    // Blocks of 1 MiB or more (file bytes, decoder buffers) get pages of their
-    // own and leave with their last use, wherever the thread's heap is; the
-    // pictures themselves do so in Bitmap. Smaller blocks stay in the heaps
-    // for reuse; a freed top of the heap is given back beyond the threshold.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
-  });
-}
-
 TCacheObj::TCacheObj(const std::string& folder)
     : CacheFolder(SetCacheFolder(folder)), makerCount_(ProcessorCount()) {
   KeepPictureMemoryInHeap();
@@ -226,29 +214,6 @@ std::pair<int, int> TCacheObj::ThumbSize(int width, int height, int boxWidth, in
   }
   return {static_cast<int>(std::nearbyint(boxHeight * ratio)), boxHeight};
 }
-
-namespace {
-
-// Counts the thumbnails being made in the process. When the last one is done,
-// the memory that the pictures held (kept in the allocator's heaps for the
-// next picture of a batch) goes back to the system.
-class PictureWork {
- public:
-  PictureWork() { InWork().fetch_add(1); }
-  ~PictureWork() {
-    if (InWork().fetch_sub(1) == 1) malloc_trim(0);
-  }
-  PictureWork(const PictureWork&) = delete;
-  PictureWork& operator=(const PictureWork&) = delete;
-
- private:
-  static std::atomic<int>& InWork() {
-    static std::atomic<int> count{0};
-    return count;
-  }
-};
-
-}  // namespace
 
 bool TCacheObj::CreateThumb(const std::string& sourcePath, const std::string& target, int boxWidth,
                             int boxHeight, int filterIndex) {
@@ -391,6 +356,9 @@ void TCacheObj::StartMakersLocked() {
 }
 
 void TCacheObj::RunMaker() {
+  // One piece of picture work for the whole run: the memory of a picture
+  // serves the next until the queue is empty.
+  PictureWork work;
   std::unique_lock<std::mutex> lock(mu_);
   const auto idle = [&] { return stopping_ || queue_.empty() || makers_ > makerCount_; };
   while (!idle()) {

@@ -67,12 +67,6 @@
 #include <utility>
 #include <vector>
 
-// Sets the allocator for pictures: small blocks are kept in its heaps for
-// reuse, large ones go back to the system when they are freed, so that the
-// memory of a thumbnail batch does not stay with the process. Process-wide and
-// idempotent; every TCacheObj calls it.
-void KeepPictureMemoryInHeap();
-
 class TCacheObj {
  public:
   // Sets up the folder (created with its parents; CacheFolder stays empty,

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -135,7 +136,7 @@ bool ConvertToSrgb(Bitmap& bitmap, const std::string& iccProfile) {
   std::unique_ptr<void, TransformDeleter> transform(cmsCreateTransform(
       source.get(), TYPE_BGR_8, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
   if (!transform) return false;
-  Bitmap picture = bitmap.Format() == PixelFormat::Bgr24 ? std::move(bitmap) : bitmap.ToBgr24();
+  Bitmap picture = std::move(bitmap).ToBgr24();
   const int width = picture.Width();
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   for (int y = 0; y < picture.Height(); ++y) {

@@ -7,6 +7,7 @@
 #include "imaging/ColourProfile.h"
 #include "imaging/JpegImage.h"
 #include "imaging/OrvelGraphicLoader.h"
+#include "imaging/PictureMemory.h"
 #include "imaging/Resampler.h"
 
 #include <fcntl.h>
@@ -201,6 +202,7 @@ std::pair<int, int> TPreviewCache::PreviewSize(int width, int height) {
 }
 
 std::string TPreviewCache::MakePreview(const std::string& sourcePath, std::string& error) {
+  PictureWork work;
   try {
     Bitmap picture;
     std::string profile;

@@ -13,6 +13,7 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <utility>
 
 // The AVX2 passes exist for x86 only; elsewhere the portable ones do all.
 #if defined(__x86_64__) || defined(__i386__)
@@ -446,7 +447,7 @@ void Resample(Bitmap& source, Bitmap& destination, FilterFunc filter, float radi
   }
   if (sh == 1 || dh == 1) throw ResampleError("Cannot resample a picture of a single row");
 
-  if (source.Format() != PixelFormat::Bgr24) source = source.ToBgr24();
+  if (source.Format() != PixelFormat::Bgr24) source = std::move(source).ToBgr24();
   if (destination.Format() != PixelFormat::Bgr24) destination.Reset(dw, dh, PixelFormat::Bgr24);
   Bitmap work(dw, sh, PixelFormat::Bgr24);
   const bool fma = ResamplerUsesFma();

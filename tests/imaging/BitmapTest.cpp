@@ -1,15 +1,19 @@
 // Tests of the in-memory picture and its orientation transforms.
 #include "imaging/Bitmap.h"
 
-#include "imaging/CacheKeeper.h"
 #include "imaging/ImageLimits.h"
 #include "imaging/LoaderFixtures.h"
+#include "imaging/PictureMemory.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 TEST(Bitmap, FreshIsEmpty) {
   Bitmap bmp;
@@ -105,6 +109,32 @@ TEST(Bitmap, ToBgr24LooksUpPalettesAndDropsAlpha) {
   EXPECT_EQ(0x1E140Au, rgba.ToBgr24().PixelRgb(0, 0));
 }
 
+// The conversion of a picture that is not needed any more works in its own
+// memory, front to back; it must give what the copying one gives, padding
+// bytes at the row ends included, whatever the row length.
+TEST(Bitmap, ToBgr24InPlaceGivesWhatTheCopyGives) {
+  for (const int width : {1, 2, 3, 5, 17, 640}) {
+    SCOPED_TRACE(width);
+    constexpr int kHeight = 7;
+    Bitmap rgba(width, kHeight, PixelFormat::Bgra32);
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < width * 4; ++x) rgba.Row(y)[x] = static_cast<std::uint8_t>(x * 7 + y);
+    }
+    const Bitmap copied = rgba.ToBgr24();
+    const std::uint8_t* memory = rgba.Pixels();
+    const Bitmap converted = std::move(rgba).ToBgr24();
+    EXPECT_EQ(memory, converted.Pixels());
+    EXPECT_EQ(PixelFormat::Bgr24, converted.Format());
+    ASSERT_EQ(copied.Stride(), converted.Stride());
+    for (int y = 0; y < kHeight; ++y) {
+      EXPECT_EQ(0, std::memcmp(copied.Row(y), converted.Row(y), copied.Stride())) << "row " << y;
+    }
+  }
+  Bitmap bgr = TestPicture(3, 2);
+  const std::uint8_t* memory = bgr.Pixels();
+  EXPECT_EQ(memory, std::move(bgr).ToBgr24().Pixels());
+}
+
 TEST(Bitmap, CopiesAreDeep) {
   Bitmap a = TestPicture(2, 2);
   Bitmap b = a;
@@ -169,6 +199,42 @@ TEST(Bitmap, LargePicturesGiveTheirMemoryBack) {
   if (kResidentSizeShowsFreeing) {
     EXPECT_LT(ResidentBytes() - before, kPixelBytes / 4);
   }
+}
+
+// During picture work, heap blocks as large as a photo's file or decoder
+// buffers stay in the heaps when freed, so that the next picture finds them;
+// when the work of every thread has ended, they go back to the system,
+// whichever thread held them.
+TEST(PictureWork, HeapBlocksStayForTheNextPictureAndGoBackAfter) {
+  if (!kResidentSizeShowsFreeing) GTEST_SKIP() << "a sanitizer's allocator keeps freed blocks";
+  KeepPictureMemoryInHeap();
+  constexpr std::size_t kBlock = 24u << 20;
+  const auto useAndFree = [] {
+    auto* volatile block = static_cast<char*>(std::malloc(kBlock));
+    ASSERT_NE(nullptr, block);
+    for (std::size_t i = 0; i < kBlock; i += 4096) block[i] = 1;
+    std::free(block);
+  };
+  const long before = ResidentBytes();
+  ASSERT_GT(before, 0);
+  {
+    PictureWork outer;
+    long kept = 0;
+    std::thread maker([&] {
+      PictureWork work;
+      PictureWork nested;  // counts with the outer one of its thread
+      useAndFree();
+      kept = ResidentBytes() - before;
+    });
+    maker.join();
+    // The thread's work has ended and given back its heap, though another
+    // thread's work goes on.
+    EXPECT_GE(kept, static_cast<long>(kBlock) * 9 / 10);
+    EXPECT_LT(ResidentBytes() - before, static_cast<long>(kBlock) / 4);
+    useAndFree();
+    EXPECT_GE(ResidentBytes() - before, static_cast<long>(kBlock) * 9 / 10);
+  }
+  EXPECT_LT(ResidentBytes() - before, static_cast<long>(kBlock) / 4);
 }
 
 TEST(ApplyOrientation, EveryValue) {
