@@ -10,12 +10,14 @@
 
 #include <jerror.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -103,15 +105,70 @@ class CompressHolder {
   unsigned long outSize = 0;
 };
 
-// Creates the decoder on the bytes and reads the header. The decoder is asked
+// Serves the bytes already read from a file, then reads the rest in blocks as
+// the decoder asks. Like the memory source, an early end of the file gives the
+// decoder an end marker after a warning (which fails the picture).
+struct FileSource {
+  static constexpr std::size_t kBlock = 64 * 1024;
+
+  FileSource(const std::string& head, int file) : fd(file), block(new JOCTET[kBlock]) {
+    pub.next_input_byte = reinterpret_cast<const JOCTET*>(head.data());
+    pub.bytes_in_buffer = head.size();
+    pub.init_source = [](j_decompress_ptr) {};
+    pub.fill_input_buffer = Fill;
+    pub.skip_input_data = Skip;
+    pub.resync_to_restart = jpeg_resync_to_restart;
+    pub.term_source = [](j_decompress_ptr) {};
+  }
+
+  static boolean Fill(j_decompress_ptr cinfo) {
+    auto* self = reinterpret_cast<FileSource*>(cinfo->src);
+    ssize_t n;
+    do {
+      n = ::read(self->fd, self->block.get(), kBlock);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      WARNMS(cinfo, JWRN_JPEG_EOF);
+      self->block[0] = 0xFF;
+      self->block[1] = JPEG_EOI;
+      n = 2;
+    }
+    self->pub.next_input_byte = self->block.get();
+    self->pub.bytes_in_buffer = static_cast<std::size_t>(n);
+    return TRUE;
+  }
+
+  static void Skip(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr* src = cinfo->src;
+    while (static_cast<std::size_t>(count) > src->bytes_in_buffer) {
+      count -= static_cast<long>(src->bytes_in_buffer);
+      Fill(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<std::size_t>(count);
+  }
+
+  jpeg_source_mgr pub{};  // first: the decoder's pointer is this object's
+  int fd;
+  std::unique_ptr<JOCTET[]> block;
+};
+
+// Creates the decoder on the bytes (or on source, where given) and reads the
+// header. The decoder is asked
 // for blue-green-red rows, or CMYK rows for CMYK and YCCK files.
-bool StartDecode(DecompressHolder& h, const std::uint8_t* data, std::size_t size) {
+bool StartDecode(DecompressHolder& h, const std::uint8_t* data, std::size_t size,
+                 jpeg_source_mgr* source = nullptr) {
   if (setjmp(h.err.jump)) return false;
   jpeg_create_decompress(&h.info);
   h.created = true;
   h.info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
   h.info.progress = &h.progress.pub;
-  jpeg_mem_src(&h.info, data, static_cast<unsigned long>(size));
+  if (source) {
+    h.info.src = source;
+  } else {
+    jpeg_mem_src(&h.info, data, static_cast<unsigned long>(size));
+  }
   jpeg_read_header(&h.info, TRUE);
   h.info.out_color_space =
       (h.info.jpeg_color_space == JCS_CMYK || h.info.jpeg_color_space == JCS_YCCK) ? JCS_CMYK
@@ -181,12 +238,8 @@ bool Encode(CompressHolder& h, const std::uint8_t* rows, std::size_t stride, int
   return true;
 }
 
-}  // namespace
-
-std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
-  if (size == 0) return "Empty JPEG file";
-  DecompressHolder h;
-  if (!StartDecode(h, data, size)) return h.err.message;
+// Decodes the picture of a decoder whose header has been read.
+std::string DecodeStarted(DecompressHolder& h, Bitmap& bitmap) {
   const JDIMENSION width = h.info.output_width;
   const JDIMENSION height = h.info.output_height;
   if (!PictureSizeAllowed(width, height)) {
@@ -203,6 +256,23 @@ std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitma
   }
   bitmap = std::move(out);
   return {};
+}
+
+}  // namespace
+
+std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap) {
+  if (size == 0) return "Empty JPEG file";
+  DecompressHolder h;
+  if (!StartDecode(h, data, size)) return h.err.message;
+  return DecodeStarted(h, bitmap);
+}
+
+std::string DecodeJpegFile(const std::string& head, int fd, Bitmap& bitmap) {
+  if (head.empty()) return "Empty JPEG file";
+  FileSource source(head, fd);
+  DecompressHolder h;
+  if (!StartDecode(h, nullptr, 0, &source.pub)) return h.err.message;
+  return DecodeStarted(h, bitmap);
 }
 
 std::string EncodeJpeg(const Bitmap& bitmap, int quality) {

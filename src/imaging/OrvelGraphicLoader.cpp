@@ -121,21 +121,27 @@ void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string
     return;
   }
   try {
-    std::string bytes;
-    error = ReadPictureFile(fileName, bytes);
+    // The start of the file holds the orientation, where ReadJpegOrientation
+    // looks for it; the decoder reads on from there.
+    UniqueFd fd;
+    std::size_t size = 0;
+    std::string head;
+    error = OpenPictureFile(fileName, fd, size);
+    if (error.empty()) {
+      error =
+          ReadPictureBytes(fileName, fd.get(), std::min(size, kJpegOrientationSearchBytes), head);
+    }
     if (!error.empty()) {
       if (!IsRegularFile(fileName)) error = MissingFile(fileName);
       return;
     }
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    Bitmap picture;
-    error = DecodeJpeg(data, bytes.size(), picture);
-    if (!error.empty()) return;
-    // The orientation is looked for where ReadJpegOrientation looks.
     const int orientation =
-        ReadExifOrientation(data, std::min(bytes.size(), kJpegOrientationSearchBytes));
-    // The file's bytes go before the picture may be copied to turn it.
-    std::string().swap(bytes);
+        ReadExifOrientation(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
+    Bitmap picture;
+    error = DecodeJpegFile(head, fd.get(), picture);
+    if (!error.empty()) return;
+    fd.reset();
+    std::string().swap(head);
     ApplyOrientation(picture, orientation);
     bitmap = std::move(picture);
   } catch (const std::exception& e) {

@@ -425,6 +425,68 @@ TEST(LoadGraphicUpright, TurnsJpegsByTheirOwnTag) {
   EXPECT_EQ(0, MaxChannelDifference(picture, untouched));
 }
 
+// A JPEG beyond the start that LoadGraphicUpright reads first is decoded as
+// the rest of the file comes in: large marker segments that the decoder skips
+// across the boundary, and image data read in blocks, give the picture that
+// the whole file in memory gives; a file cut short fails the same way.
+TEST(LoadGraphicUpright, ReadsLargeJpegsOnAsTheDecoderAsks) {
+  TempFolder dir;
+  constexpr int kWidth = 640, kHeight = 480;
+  std::string samples(static_cast<std::size_t>(kWidth) * kHeight * 3, '\0');
+  std::uint32_t seed = 12345;
+  for (char& c : samples) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  const std::string noise = MakeJpeg(kWidth, kHeight, 3, samples);
+  ASSERT_GT(noise.size(), 2 * kJpegOrientationSearchBytes);
+  // Three application segments of 60,000 bytes after the EXIF block: 180,000
+  // bytes the decoder skips, across the first bytes read and later blocks.
+  std::string padded = WithExifOrientation(noise, 6, false);
+  std::string segment = "\xFF\xE9";
+  segment += static_cast<char>(60000 >> 8);
+  segment += static_cast<char>(60000 & 0xFF);
+  segment += std::string(60000 - 2, 'x');
+  const std::size_t exifEnd =
+      4 + ((static_cast<std::uint8_t>(padded[4]) << 8) | static_cast<std::uint8_t>(padded[5]));
+  padded.insert(exifEnd, segment + segment + segment);
+  struct Case {
+    std::string name;
+    std::string bytes;
+    int width, height;
+  };
+  const Case cases[] = {
+      {"noise.jpg", noise, kWidth, kHeight},
+      {"padded.jpg", padded, kHeight, kWidth},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write(c.name, c.bytes);
+    Bitmap expected;
+    std::string error;
+    LoadGraphic(path, expected, error);
+    ASSERT_EQ("", error);
+    ApplyOrientation(expected, ReadJpegOrientation(path));
+    Bitmap upright;
+    LoadGraphicUpright(path, upright, error);
+    ASSERT_EQ("", error);
+    ASSERT_EQ(c.width, upright.Width());
+    ASSERT_EQ(c.height, upright.Height());
+    EXPECT_EQ(0, MaxChannelDifference(expected, upright));
+
+    const std::string cut = dir.Write("cut-" + c.name, c.bytes.substr(0, c.bytes.size() * 2 / 3));
+    Bitmap whole;
+    LoadGraphic(cut, whole, error);
+    EXPECT_NE("", error);
+    const Bitmap before = TestPicture(3, 2);
+    Bitmap untouched = before;
+    std::string cutError;
+    LoadGraphicUpright(cut, untouched, cutError);
+    EXPECT_EQ(error, cutError);
+    EXPECT_EQ(0, MaxChannelDifference(before, untouched));
+  }
+}
+
 TEST(DecodeBmp, HandMadeVariants) {
   const std::string pal2 = std::string("\0\0\xFF\0", 4) + std::string("\xFF\0\0\0", 4);
   // RLE8 3 x 2 (rows bottom first): run of 3 red; end of line; literal of 3
