@@ -370,6 +370,28 @@ TEST(LoadAsJpeg, FailuresTextOrThrowAsEachFormatDoes) {
 
 // Hand-made BMP variants the suite does not cover well: RLE with deltas and
 // literals, 16-bit 5-6-5, top-down 32-bit, OS/2 headers, and bad data.
+namespace {
+
+// LoadGraphicUpright gives the picture LoadGraphic gives, turned as
+// ReadJpegOrientation says (JPEGs only), and of this size.
+void ExpectUprightAsLoadedAndTurned(const std::string& path, int width, int height) {
+  Bitmap expected;
+  std::string error;
+  LoadGraphic(path, expected, error);
+  ASSERT_EQ("", error);
+  if (IsJpeg(path)) ApplyOrientation(expected, ReadJpegOrientation(path));
+  Bitmap upright;
+  LoadGraphicUpright(path, upright, error);
+  ASSERT_EQ("", error);
+  EXPECT_EQ(width, upright.Width());
+  EXPECT_EQ(height, upright.Height());
+  ASSERT_EQ(expected.Width(), upright.Width());
+  ASSERT_EQ(expected.Height(), upright.Height());
+  EXPECT_EQ(0, MaxChannelDifference(expected, upright));
+}
+
+}  // namespace
+
 // One read gives the pixels and the orientation: the result is the picture
 // LoadGraphic gives, turned as ReadJpegOrientation says; other formats and
 // JPEGs without the tag come back as LoadGraphic gives them.
@@ -403,20 +425,7 @@ TEST(LoadGraphicUpright, TurnsJpegsByTheirOwnTag) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.Write(c.name, c.bytes);
-    Bitmap expected;
-    std::string error;
-    LoadGraphic(path, expected, error);
-    ASSERT_EQ("", error);
-    if (IsJpeg(path)) ApplyOrientation(expected, ReadJpegOrientation(path));
-    Bitmap upright;
-    LoadGraphicUpright(path, upright, error);
-    ASSERT_EQ("", error);
-    EXPECT_EQ(c.width, upright.Width());
-    EXPECT_EQ(c.height, upright.Height());
-    ASSERT_EQ(expected.Width(), upright.Width());
-    ASSERT_EQ(expected.Height(), upright.Height());
-    EXPECT_EQ(0, MaxChannelDifference(expected, upright));
+    ExpectUprightAsLoadedAndTurned(dir.Write(c.name, c.bytes), c.width, c.height);
   }
   Bitmap untouched = picture;
   std::string error;
@@ -461,21 +470,10 @@ TEST(LoadGraphicUpright, ReadsLargeJpegsOnAsTheDecoderAsks) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.Write(c.name, c.bytes);
-    Bitmap expected;
-    std::string error;
-    LoadGraphic(path, expected, error);
-    ASSERT_EQ("", error);
-    ApplyOrientation(expected, ReadJpegOrientation(path));
-    Bitmap upright;
-    LoadGraphicUpright(path, upright, error);
-    ASSERT_EQ("", error);
-    ASSERT_EQ(c.width, upright.Width());
-    ASSERT_EQ(c.height, upright.Height());
-    EXPECT_EQ(0, MaxChannelDifference(expected, upright));
-
+    ExpectUprightAsLoadedAndTurned(dir.Write(c.name, c.bytes), c.width, c.height);
     const std::string cut = dir.Write("cut-" + c.name, c.bytes.substr(0, c.bytes.size() * 2 / 3));
     Bitmap whole;
+    std::string error;
     LoadGraphic(cut, whole, error);
     EXPECT_NE("", error);
     const Bitmap before = TestPicture(3, 2);
