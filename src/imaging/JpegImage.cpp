@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -106,12 +107,14 @@ class CompressHolder {
 };
 
 // Serves the bytes already read from a file, then reads the rest in blocks as
-// the decoder asks. Like the memory source, an early end of the file gives the
-// decoder an end marker after a warning (which fails the picture).
+// the decoder asks, up to the size the file had when it was opened. Like the
+// memory source, an early end gives the decoder an end marker after a warning
+// (which fails the picture).
 struct FileSource {
   static constexpr std::size_t kBlock = 64 * 1024;
 
-  FileSource(const std::string& head, int file) : fd(file), block(new JOCTET[kBlock]) {
+  FileSource(const std::string& head, int file, std::size_t rest)
+      : fd(file), left(rest), block(new JOCTET[kBlock]) {
     pub.next_input_byte = reinterpret_cast<const JOCTET*>(head.data());
     pub.bytes_in_buffer = head.size();
     pub.init_source = [](j_decompress_ptr) {};
@@ -123,10 +126,13 @@ struct FileSource {
 
   static boolean Fill(j_decompress_ptr cinfo) {
     auto* self = reinterpret_cast<FileSource*>(cinfo->src);
-    ssize_t n;
-    do {
-      n = ::read(self->fd, self->block.get(), kBlock);
-    } while (n < 0 && errno == EINTR);
+    ssize_t n = 0;
+    if (self->left > 0) {
+      do {
+        n = ::read(self->fd, self->block.get(), std::min(kBlock, self->left));
+      } while (n < 0 && errno == EINTR);
+    }
+    if (n > 0) self->left -= static_cast<std::size_t>(n);
     if (n <= 0) {
       WARNMS(cinfo, JWRN_JPEG_EOF);
       self->block[0] = 0xFF;
@@ -151,12 +157,13 @@ struct FileSource {
 
   jpeg_source_mgr pub{};  // first: the decoder's pointer is this object's
   int fd;
+  std::size_t left;  // bytes still to read
   std::unique_ptr<JOCTET[]> block;
 };
 
 // Creates the decoder on the bytes (or on source, where given) and reads the
-// header. The decoder is asked
-// for blue-green-red rows, or CMYK rows for CMYK and YCCK files.
+// header. The decoder is asked for blue-green-red rows, or CMYK rows for CMYK
+// and YCCK files.
 bool StartDecode(DecompressHolder& h, const std::uint8_t* data, std::size_t size,
                  jpeg_source_mgr* source = nullptr) {
   if (setjmp(h.err.jump)) return false;
@@ -267,9 +274,9 @@ std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitma
   return DecodeStarted(h, bitmap);
 }
 
-std::string DecodeJpegFile(const std::string& head, int fd, Bitmap& bitmap) {
+std::string DecodeJpegFile(const std::string& head, int fd, std::size_t fileSize, Bitmap& bitmap) {
   if (head.empty()) return "Empty JPEG file";
-  FileSource source(head, fd);
+  FileSource source(head, fd, fileSize > head.size() ? fileSize - head.size() : 0);
   DecompressHolder h;
   if (!StartDecode(h, nullptr, 0, &source.pub)) return h.err.message;
   return DecodeStarted(h, bitmap);

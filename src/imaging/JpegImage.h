@@ -57,10 +57,11 @@ class JpegImage {
 // 24-bit bitmap (grey and CMYK/YCCK files become colour). Returns the error
 // text, empty on success; bitmap is unchanged on failure.
 std::string DecodeJpeg(const std::uint8_t* data, std::size_t size, Bitmap& bitmap);
-// The same for a JPEG file open at fd whose first bytes, head, have been read
-// from it: the rest is read in blocks as the decoder needs it, so the file's
-// bytes are never held whole.
-std::string DecodeJpegFile(const std::string& head, int fd, Bitmap& bitmap);
+// The same for a JPEG file of fileSize bytes open at fd, whose first bytes,
+// head, have been read from it: the rest is read in blocks as the decoder
+// needs it, so the file's bytes are never held whole, and never beyond
+// fileSize (a file that grows meanwhile is read as it was).
+std::string DecodeJpegFile(const std::string& head, int fd, std::size_t fileSize, Bitmap& bitmap);
 // Compresses a picture of any layout as a baseline colour JPEG of this quality.
 // Throws std::runtime_error on failure or for an empty picture.
 std::string EncodeJpeg(const Bitmap& bitmap, int quality = 90);

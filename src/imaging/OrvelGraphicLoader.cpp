@@ -138,7 +138,7 @@ void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string
     const int orientation =
         ReadExifOrientation(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
     Bitmap picture;
-    error = DecodeJpegFile(head, fd.get(), picture);
+    error = DecodeJpegFile(head, fd.get(), size, picture);
     if (!error.empty()) return;
     fd.reset();
     std::string().swap(head);

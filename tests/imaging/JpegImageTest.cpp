@@ -3,9 +3,11 @@
 
 #include "imaging/ImageLimits.h"
 #include "imaging/LoaderFixtures.h"
+#include "imaging/PictureFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -205,4 +207,42 @@ TEST(DecodeJpeg, ScanLimitAtAndOnePast) {
       EXPECT_TRUE(bmp.Empty());
     }
   }
+}
+
+// A file read on as the decoder asks is read as it was when it was opened:
+// bytes that arrive later (a copy still being written) are not decoded, so
+// a file cut short fails until it is opened again whole.
+TEST(DecodeJpegFile, ReadsNoFurtherThanTheSizeAtOpening) {
+  TempFolder dir;
+  std::string samples(static_cast<std::size_t>(320) * 240 * 3, '\0');
+  std::uint32_t seed = 7;
+  for (char& c : samples) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  const std::string jpeg = MakeJpeg(320, 240, 3, samples);
+  const std::size_t cut = jpeg.size() / 2;
+  ASSERT_GT(cut, 4096u);
+  const std::string path = dir.Write("growing.jpg", jpeg.substr(0, cut));
+  UniqueFd fd;
+  std::size_t size = 0;
+  ASSERT_EQ("", OpenPictureFile(path, fd, size));
+  ASSERT_EQ(cut, size);
+  std::string head;
+  ASSERT_EQ("", ReadPictureBytes(path, fd.get(), 4096, head));
+  {
+    std::ofstream more(path, std::ios::binary | std::ios::app);
+    more << jpeg.substr(cut);
+  }
+  Bitmap picture;
+  EXPECT_NE("", DecodeJpegFile(head, fd.get(), size, picture));
+  EXPECT_TRUE(picture.Empty());
+
+  Bitmap expected;
+  ASSERT_EQ("",
+            DecodeJpeg(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), expected));
+  ASSERT_EQ("", OpenPictureFile(path, fd, size));
+  ASSERT_EQ("", ReadPictureBytes(path, fd.get(), 4096, head));
+  ASSERT_EQ("", DecodeJpegFile(head, fd.get(), size, picture));
+  EXPECT_EQ(0, MaxChannelDifference(expected, picture));
 }
