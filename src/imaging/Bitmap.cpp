@@ -49,6 +49,16 @@ void SetIndex(std::uint8_t* row, int x, int bits, std::uint8_t index) {
   }
 }
 
+// One 32-bit row as 24 bits, alpha dropped. dst may be src itself: each
+// pixel's three bytes land at or before its own four, after every byte read.
+void DropAlpha(const std::uint8_t* src, std::uint8_t* dst, int width) {
+  for (int x = 0; x < width; ++x) {
+    dst[x * 3] = src[x * 4];
+    dst[x * 3 + 1] = src[x * 4 + 1];
+    dst[x * 3 + 2] = src[x * 4 + 2];
+  }
+}
+
 int GetIndex(const std::uint8_t* row, int x, int bits) {
   if (bits == 8) return row[x];
   if (bits == 4) return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
@@ -223,18 +233,12 @@ std::uint32_t Bitmap::PixelRgb(int x, int y) const {
 Bitmap Bitmap::ToBgr24() && {
   if (format_ == PixelFormat::Bgr24) return std::move(*this);
   if (format_ != PixelFormat::Bgra32 || Empty()) return std::as_const(*this).ToBgr24();
-  // Front to back: a pixel's three bytes land at or before its own four, and
-  // after every byte already read.
+  // Row by row from the top: a row lands at or before where it was read.
   const std::size_t stride = StrideFor(width_, 24);
   std::uint8_t* pixels = data_.get();
   for (int y = 0; y < height_; ++y) {
-    const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * stride_;
     std::uint8_t* dst = pixels + static_cast<std::size_t>(y) * stride;
-    for (int x = 0; x < width_; ++x) {
-      dst[x * 3] = src[x * 4];
-      dst[x * 3 + 1] = src[x * 4 + 1];
-      dst[x * 3 + 2] = src[x * 4 + 2];
-    }
+    DropAlpha(pixels + static_cast<std::size_t>(y) * stride_, dst, width_);
     std::memset(dst + static_cast<std::size_t>(width_) * 3, 0,
                 stride - static_cast<std::size_t>(width_) * 3);
   }
@@ -257,11 +261,7 @@ Bitmap Bitmap::ToBgr24() const& {
     const std::uint8_t* src = Row(y);
     std::uint8_t* dst = out.Row(y);
     if (format_ == PixelFormat::Bgra32) {
-      for (int x = 0; x < width_; ++x) {
-        dst[x * 3] = src[x * 4];
-        dst[x * 3 + 1] = src[x * 4 + 1];
-        dst[x * 3 + 2] = src[x * 4 + 2];
-      }
+      DropAlpha(src, dst, width_);
     } else {
       const std::size_t count = palette_.size();
       for (int x = 0; x < width_; ++x) {

@@ -140,8 +140,6 @@ void LoadGraphicUpright(const std::string& fileName, Bitmap& bitmap, std::string
     Bitmap picture;
     error = DecodeJpegFile(head, fd.get(), size, picture);
     if (!error.empty()) return;
-    fd.reset();
-    std::string().swap(head);
     ApplyOrientation(picture, orientation);
     bitmap = std::move(picture);
   } catch (const std::exception& e) {
