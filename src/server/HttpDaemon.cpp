@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 TTCPHttpDaemon::TTCPHttpDaemon(const std::string& pluginFolder)
     : plugins_(std::make_shared<const TPluginList>(pluginFolder)),
@@ -33,6 +34,11 @@ struct TTCPHttpDaemon::TAcceptors {
   int waiting = 0;  // threads inside accept
   int threads = 0;  // threads alive, waiting or serving
   int maxThreads = 0;
+  // Threads inside accept at most; idle threads beyond it wait for turn.
+  int maxWaiting = 1;
+  int parked = 0;  // idle threads waiting for turn
+  int called = 0;  // of those, called to accept but not yet awake
+  std::condition_variable turn;
   TWorkerSettings settings;  // read-only once threads run
 };
 
@@ -87,6 +93,7 @@ void TTCPHttpDaemon::Start() {
   settings.KeepAliveIdleMs = KeepAliveIdleMs;
   acceptors_->listenFd = ListenSocket.Handle();
   acceptors_->maxThreads = std::max(MaxWorkers, 1);
+  acceptors_->maxWaiting = static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
   if (!listening_) return;
   acceptors_->threads = 1;
   if (!StartAcceptor(acceptors_)) {
@@ -100,6 +107,7 @@ void TTCPHttpDaemon::Stop() {
   {
     std::unique_lock<std::mutex> lock(acceptors_->mutex);
     acceptors_->stopping = true;
+    acceptors_->turn.notify_all();
     // Wakes the threads inside accept (it fails once the socket stops
     // listening); the handle is closed only when none is left there.
     ::shutdown(acceptors_->listenFd, SHUT_RD);
@@ -154,9 +162,18 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
       }
       continue;
     }
-    // Somebody keeps accepting while this thread serves.
-    const bool another = a->waiting == 0 && a->threads < a->maxThreads && !a->stopping;
-    if (another) ++a->threads;
+    // Somebody keeps accepting while this thread serves: an idle thread is
+    // called, or else another one started.
+    bool another = false;
+    if (a->waiting == 0 && !a->stopping) {
+      if (a->parked > a->called) {
+        ++a->called;
+        a->turn.notify_one();
+      } else if (a->threads < a->maxThreads) {
+        another = true;
+        ++a->threads;
+      }
+    }
     // Counted as a worker before the lock goes: once Stop has seen no thread
     // in accept, WaitForWorkers waits for this connection too.
     if (a->settings.Registry) a->settings.Registry->Enter();
@@ -168,7 +185,25 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
     TTCPHttpThrd::Serve(std::move(connection), peer, peerSize, a->settings);
     idleSince = Clock::now();
     lock.lock();
-    if (a->waiting >= ServerLimits::kMaxIdleWorkerThreads) break;
+    if (a->waiting + a->parked >= ServerLimits::kMaxIdleWorkerThreads) break;
+    // More threads in accept than processors would not serve more at once:
+    // each would be woken by a connection of its own, a task switch per
+    // connection, where a thread back from a short request takes the
+    // connections queued meanwhile without sleeping. The others wait here
+    // until a thread leaves nobody in accept and calls one.
+    if (a->waiting >= a->maxWaiting) {
+      ++a->parked;
+      const bool woken =
+          a->turn.wait_for(lock, std::chrono::milliseconds(ServerLimits::kWorkerThreadIdleMs),
+                           [&] { return a->called > 0 || a->stopping; });
+      --a->parked;
+      if (a->called > 0) {
+        --a->called;
+      } else if (!woken && a->waiting > 0) {
+        break;  // idle long enough, and another thread waits in accept
+      }
+      idleSince = Clock::now();
+    }
   }
   --a->threads;
 }

@@ -58,11 +58,13 @@ class TTCPHttpDaemon {
   // Accepting: the threads that serve connections accept them too, so a
   // connection is served by the thread that took it, without a hand-over.
   // Blocked in accept, they wait for the next connection (the kernel wakes
-  // one per connection); a thread that takes one while no other waits starts
-  // another first, up to MaxWorkers threads. A thread serves one connection at
-  // a time, so at the cap nobody accepts and new connections wait in the
-  // kernel's queue. Threads beyond kMaxIdleWorkerThreads waiting, or waiting
-  // longer than kWorkerThreadIdleMs while another waits too, end.
+  // one per connection). At most one thread per processor waits in accept;
+  // other idle threads wait their turn apart. A thread that takes a
+  // connection while no other waits in accept first calls one of those, or
+  // starts another, up to MaxWorkers threads. A thread serves one connection
+  // at a time, so at the cap nobody accepts and new connections wait in the
+  // kernel's queue. Threads beyond kMaxIdleWorkerThreads idle, or idle longer
+  // than kWorkerThreadIdleMs while another waits in accept, end.
   void Start();
   void Stop();
 

@@ -123,6 +123,41 @@ TEST(HttpDaemon, StopDuringAnExchangeLetsItFinishAndReport) {
   EXPECT_EQ("-1", server.Reports().back().operation);
 }
 
+// Threads that served go idle; those beyond one per processor wait apart
+// from accept and must be called back when the threads in accept are taken.
+// A connection that comes while every earlier one holds a thread is answered
+// at once, not when an idle thread's wait runs out.
+TEST(HttpDaemon, IdleThreadsTakeTurnsWhenEveryAcceptingOneIsBusy) {
+  TServerHarness server;
+  const int held = static_cast<int>(std::thread::hardware_concurrency()) + 6;
+  const auto holdThreads = [&] {
+    std::vector<UniqueFd> holders;
+    for (int i = 0; i < held; ++i) {
+      holders.push_back(server.Connect());
+      // The head is not finished: the thread that takes it waits for more.
+      EXPECT_TRUE(TServerHarness::SendAll(holders.back().get(), "GET / HTTP/1.0\r\n"));
+    }
+    return holders;
+  };
+  const auto release = [&](std::vector<UniqueFd>& holders) {
+    for (auto& fd : holders) EXPECT_TRUE(TServerHarness::SendAll(fd.get(), "\r\n"));
+    for (auto& fd : holders) EXPECT_TRUE(Replied(TServerHarness::ReadAll(fd.get())));
+  };
+  // First as many threads as connections start; then they go idle.
+  std::vector<UniqueFd> first = holdThreads();
+  release(first);
+  server.WaitIdle();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<UniqueFd> holders = holdThreads();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Replied(server.Exchange("GET / HTTP/1.0\r\n\r\n", 5000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    release(holders);
+    server.WaitIdle();
+  }
+}
+
 // Every descriptor of the process, by number, with what it names.
 std::map<std::string, std::string> OpenDescriptors() {
   std::map<std::string, std::string> open;
