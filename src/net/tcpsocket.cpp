@@ -809,7 +809,7 @@ void TTcpBlockingSocket::SendText(std::string_view text, bool more) {
   SendBytes(text.data(), static_cast<int>(text.size()), more);
 }
 
-int TTcpBlockingSocket::SendTexts(std::string_view first, std::string_view second) {
+int TTcpBlockingSocket::SendTexts(std::string_view first, std::string_view second, bool more) {
   lastError_ = 0;
   if (!handle_.valid()) {
     lastError_ = SocketError::NotSocket;
@@ -817,16 +817,16 @@ int TTcpBlockingSocket::SendTexts(std::string_view first, std::string_view secon
   }
   const std::size_t total = first.size() + second.size();
   if (first.empty() || second.empty() || total > static_cast<std::size_t>(SendMaxChunk)) {
-    const int a = SendBytes(first.data(), static_cast<int>(first.size()), !second.empty());
+    const int a = SendBytes(first.data(), static_cast<int>(first.size()), more || !second.empty());
     if (lastError_ != 0 || a != static_cast<int>(first.size())) return a;
-    return a + SendBytes(second.data(), static_cast<int>(second.size()));
+    return a + SendBytes(second.data(), static_cast<int>(second.size()), more);
   }
   iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
                     {const_cast<char*>(second.data()), second.size()}};
   msghdr message{};
   message.msg_iov = parts;
   message.msg_iovlen = 2;
-  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0);
+  const int flags = MSG_NOSIGNAL | (SendTimeoutMs > 0 ? MSG_DONTWAIT : 0) | (more ? MSG_MORE : 0);
   ssize_t n = RetryEintr([&] { return ::sendmsg(handle_.get(), &message, flags); });
   if (n < 0 && SendTimeoutMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
     n = 0;  // no room yet: the rest below waits for it
@@ -843,7 +843,7 @@ int TTcpBlockingSocket::SendTexts(std::string_view first, std::string_view secon
   }
   if (sent < total) {
     const std::string_view rest = second.substr(sent - first.size());
-    sent += static_cast<std::size_t>(SendBytes(rest.data(), static_cast<int>(rest.size())));
+    sent += static_cast<std::size_t>(SendBytes(rest.data(), static_cast<int>(rest.size()), more));
   }
   return static_cast<int>(sent);
 }

@@ -109,8 +109,8 @@ class TTcpBlockingSocket {
   int SendBytes(const void* buffer, int count, bool more = false);
   void SendText(std::string_view text, bool more = false);
   // Sends first and then second, both in one system call when they fit in
-  // one chunk. Returns the bytes sent of the two together.
-  int SendTexts(std::string_view first, std::string_view second);
+  // one chunk. Returns the bytes sent of the two together. more as above.
+  int SendTexts(std::string_view first, std::string_view second, bool more = false);
   // Sends count bytes of the open file fd, starting at offset, straight from
   // the file's pages (sendfile) and without moving the file's own offset.
   // Waits for room as SendBytes does. Returns the bytes sent: fewer when the

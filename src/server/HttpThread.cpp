@@ -540,10 +540,15 @@ bool TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol, boo
       sent = false;
     }
   } else {
-    // A page or bytes in memory: the head and the body in one call.
-    Socket.SendTexts(head, response.Body);
+    // A page or bytes in memory: the head and the body in one call. The
+    // last response of a connection waits for the close below (MSG_MORE),
+    // so that its end leaves in the same segment as its last bytes.
+    Socket.SendTexts(head, response.Body, !keep);
     if (Socket.LastErrorCode() != 0) return false;
   }
+  // A connection that ends is closed before the last report, which may wait
+  // for the window: the visitor has the whole response at once.
+  if (!keep) Socket.Close();
   Report("-1");
   return keep && sent;
 }

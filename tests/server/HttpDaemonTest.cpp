@@ -14,8 +14,10 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -156,6 +158,34 @@ TEST(HttpDaemon, IdleThreadsTakeTurnsWhenEveryAcceptingOneIsBusy) {
     release(holders);
     server.WaitIdle();
   }
+}
+
+// The last report of a connection may wait for the window; the visitor has
+// the whole response and its end before that, from memory and from a file.
+TEST(HttpDaemon, ResponseEndsBeforeTheLastReport) {
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> lastReports{0};
+  TServerHarness server({}, [&](TTCPHttpDaemon& daemon) {
+    daemon.StatusCallback = [&, released](const std::string&, const std::string& op,
+                                          const std::string&) {
+      if (op != "-1") return;
+      released.wait_for(10s);
+      ++lastReports;
+    };
+  });
+  std::ofstream(server.Root().Path() / "f.bin", std::ios::binary) << std::string(100000, 'f');
+  for (const char* request : {"GET / HTTP/1.0\r\n\r\n", "GET /download?f.bin HTTP/1.0\r\n\r\n"}) {
+    SCOPED_TRACE(request);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string reply = server.Exchange(request, 5000);  // to the end
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    EXPECT_TRUE(Replied(reply));
+    EXPECT_EQ(0, lastReports.load());
+  }
+  release.set_value();
+  server.WaitIdle();
+  EXPECT_EQ(2, lastReports.load());
 }
 
 // Every descriptor of the process, by number, with what it names.
