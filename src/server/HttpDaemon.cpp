@@ -5,6 +5,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -28,7 +29,8 @@ struct TTCPHttpDaemon::TAcceptors {
   std::mutex mutex;
   std::condition_variable changed;
   // The listening handle, borrowed: used only inside accept, which a thread
-  // enters only while not stopping and counted in waiting.
+  // enters only while not stopping and counted in waiting, and under the
+  // mutex while not stopping.
   int listenFd = -1;
   bool stopping = false;
   int waiting = 0;  // threads inside accept
@@ -127,6 +129,16 @@ bool TTCPHttpDaemon::StartAcceptor(const std::shared_ptr<TAcceptors>& acceptors)
   }
 }
 
+namespace {
+
+// Whether a connection waits to be accepted (looked at without waiting).
+bool Queued(int listenFd) {
+  pollfd ready{listenFd, POLLIN, 0};
+  return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN);
+}
+
+}  // namespace
+
 void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
   using Clock = std::chrono::steady_clock;
   // Connection threads ask for the highest priority the system allows.
@@ -190,8 +202,10 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
     // each would be woken by a connection of its own, a task switch per
     // connection, where a thread back from a short request takes the
     // connections queued meanwhile without sleeping. The others wait here
-    // until a thread leaves nobody in accept and calls one.
-    if (a->waiting >= a->maxWaiting) {
+    // until a thread leaves nobody in accept and calls one. A thread that
+    // finds connections queued takes one itself: under load, threads go
+    // from one connection to the next without waiting at all.
+    if (a->waiting >= a->maxWaiting && !a->stopping && !Queued(a->listenFd)) {
       ++a->parked;
       const bool woken =
           a->turn.wait_for(lock, std::chrono::milliseconds(ServerLimits::kWorkerThreadIdleMs),
