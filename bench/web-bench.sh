@@ -101,6 +101,7 @@ mkdir -p "$tmp/work-gallery"
 MIRELO_LOOPBACK_ONLY=1 "$exe" --headless --folder "$data" --port "$gport" \
   --workdir "$tmp/work-gallery" --internal --no-port-mapping --user mirelo-bench \
   --pages gallery >"$tmp/gallery.log" 2>&1 &
+gallery_pid=$!
 pids+=($!)
 gallery=http://127.0.0.1:$gport
 for _ in $(seq 50); do curl -fs -o /dev/null "$gallery/pic/" && break; sleep 0.1; done
@@ -217,7 +218,7 @@ if [[ $parts == *" list "* ]]; then
   echo "== the same listing in the gallery pages, requests/s (wrk, Connection: close)"
   for c in 16 64; do
     printf '  %2d connections: mirelo gallery %s   nginx autoindex %s\n' "$c" \
-      "$(rps "$gallery/list/" "$c")" "$(rps "$nginx_url/list/" "$c")"
+      "$(rps "$gallery/list/" "$c" "$gallery_pid")" "$(rps "$nginx_url/list/" "$c" "$nginx_pid")"
   done
   size_classic=$(curl -fs "$ours/list/" | wc -c)
   size_gallery=$(curl -fs "$gallery/list/" | wc -c)
