@@ -174,11 +174,12 @@ void TTCPHttpDaemon::RunAcceptor(std::shared_ptr<TAcceptors> a) {
       }
       continue;
     }
-    // Somebody keeps accepting while this thread serves: an idle thread is
-    // called, or else another one started.
+    // Somebody keeps accepting while this thread serves: a thread called
+    // before is on its way there; else an idle thread is called, or else
+    // another one started.
     bool another = false;
-    if (a->waiting == 0 && !a->stopping) {
-      if (a->parked > a->called) {
+    if (a->waiting == 0 && a->called == 0 && !a->stopping) {
+      if (a->parked > 0) {
         ++a->called;
         a->turn.notify_one();
       } else if (a->threads < a->maxThreads) {
