@@ -59,12 +59,14 @@ class TTCPHttpDaemon {
   // connection is served by the thread that took it, without a hand-over.
   // Blocked in accept, they wait for the next connection (the kernel wakes
   // one per connection). At most one thread per processor waits in accept;
-  // other idle threads wait their turn apart. A thread that takes a
-  // connection while no other waits in accept first calls one of those, or
-  // starts another, up to MaxWorkers threads. A thread serves one connection
-  // at a time, so at the cap nobody accepts and new connections wait in the
-  // kernel's queue. Threads beyond kMaxIdleWorkerThreads idle, or idle longer
-  // than kWorkerThreadIdleMs while another waits in accept, end.
+  // other idle threads wait their turn apart, and a thread back from its
+  // connection takes a queued one before it waits. A thread that takes a
+  // connection while no other waits in accept, and none is on its way there,
+  // first calls one of those idle threads, or starts another, up to
+  // MaxWorkers threads. A thread serves one connection at a time, so at the
+  // cap nobody accepts and new connections wait in the kernel's queue.
+  // Threads beyond kMaxIdleWorkerThreads idle, or idle longer than
+  // kWorkerThreadIdleMs while another waits in accept, end.
   void Start();
   void Stop();
 
