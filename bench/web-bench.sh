@@ -6,7 +6,8 @@
 #   lighttpd; a name search over 100,000 files vs find -iname.
 # Usage: bench/web-bench.sh [build folder]   (needs: scripts/install-deps.sh bench)
 # DURATION (seconds per wrk run, default 5), BIG_MIB (default 2048) and ROUNDS
-# (downloads per server, default 5) adjust it. PARTS picks the measures (any of
+# (downloads per server, default 5) adjust it, and REPEAT (default 1) the rounds
+# of the picture measure. PARTS picks the measures (any of
 # "list pic download search", default all). BASE names another mirelo-share
 # (an earlier build) that serves the same data beside this one, so that both
 # are measured in one session under the same load.
@@ -200,6 +201,8 @@ ratio() { python3 -c "import sys; print(f'{float(sys.argv[1].split()[0]) / float
 
 # Requests/s and processor time per request of ours (and the earlier build)
 # beside nginx, with the ratios of requests/s.
+# The ratios of every line go to ratios[connections] ("mirelo base" pairs).
+declare -A ratios=()
 side_by_side() {  # label path-on-ours path-on-nginx connections
   local m n b=""
   m=$(rps "$ours$2" "$4" "$ours_pid")
@@ -208,6 +211,20 @@ side_by_side() {  # label path-on-ours path-on-nginx connections
   printf '  %2d connections: mirelo %s   %s %s   (%sx)' "$4" "$m" "$1" "$n" "$(ratio "$m" "$n")"
   [ -n "$base_exe" ] && printf '   base %s (%sx)' "$b" "$(ratio "$b" "$n")"
   echo
+  ratios[$4]="${ratios[$4]:-} $(ratio "$m" "$n") $( [ -n "$base_exe" ] && ratio "$b" "$n" || echo -)"
+}
+
+# The median of the ratios gathered for some connections, ours and the base's.
+median_ratios() {  # connections
+  python3 - "${ratios[$1]}" <<'PY'
+import statistics, sys
+v = sys.argv[1].split()
+ours = [float(x) for x in v[0::2] if x != '?']
+base = [float(x) for x in v[1::2] if x not in '?-']
+line = f'median of {len(ours)}: mirelo {statistics.median(ours):.2f}x'
+if base: line += f'   base {statistics.median(base):.2f}x'
+print(line)
+PY
 }
 
 echo
@@ -230,7 +247,15 @@ fi
 
 if [[ $parts == *" pic "* ]]; then
   echo "== one 20 KB picture, requests/s and server CPU per request"
-  for c in 16 64; do side_by_side nginx /pic/pic.jpg /pic/pic.jpg "$c"; done
+  # Small responses swing with where the scheduler puts server and client:
+  # REPEAT rounds (default 1) take turns, and give the median of the ratios.
+  ratios=()
+  for _ in $(seq "${REPEAT:-1}"); do
+    for c in 16 64; do side_by_side nginx /pic/pic.jpg /pic/pic.jpg "$c"; done
+  done
+  if [ "${REPEAT:-1}" -gt 1 ]; then
+    for c in 16 64; do printf '  %2d connections, %s\n' "$c" "$(median_ratios "$c")"; done
+  fi
 fi
 if [[ $parts == *" download "* ]]; then
 # Loopback throughput swings widely from one transfer to the next (where the
