@@ -512,7 +512,7 @@ void TCacheObj::Make(const JobPtr& job) {
 std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::string>& paths,
                                                     bool addMissing, int threads,
                                                     const std::vector<struct timespec>* sourceTimes,
-                                                    bool queue) {
+                                                    bool queue, bool startMakers) {
   const std::size_t n = paths.size();
   std::vector<Found> found(n);
   // Outside the lock: which sources are regular files.
@@ -595,7 +595,7 @@ std::vector<TCacheObj::Found> TCacheObj::ResolveAll(const std::vector<std::strin
         jobDone_.notify_all();
         throw;
       }
-      if (queue) StartMakersLocked();
+      if (queue && startMakers) StartMakersLocked();
     }
     if (queue) {
       // The makers make them. A path given again must see how its first
@@ -672,19 +672,26 @@ std::vector<std::string> TCacheObj::GetThumbsOfFiles(
   return ThumbsOfFiles(sourcePaths, sourceTimes, threads, false);
 }
 
-std::vector<std::string> TCacheObj::ReserveThumbs(const std::vector<std::string>& sourcePaths) {
+std::vector<std::string> TCacheObj::ReserveThumbs(const std::vector<std::string>& sourcePaths,
+                                                  bool startMakers) {
   std::vector<struct timespec> times(sourcePaths.size(), timespec{0, -1});
   for (std::size_t i = 0; i < sourcePaths.size(); ++i) {
     struct stat st {};
     if (!sourcePaths[i].empty() && IsRegularFile(sourcePaths[i], &st)) times[i] = st.st_mtim;
   }
-  return ThumbsOfFiles(sourcePaths, times, 0, true);
+  return ThumbsOfFiles(sourcePaths, times, 0, true, startMakers);
 }
 
 std::vector<std::string> TCacheObj::ReserveThumbsOfFiles(
-    const std::vector<std::string>& sourcePaths, const std::vector<struct timespec>& sourceTimes) {
-  if (sourceTimes.size() != sourcePaths.size()) return ReserveThumbs(sourcePaths);
-  return ThumbsOfFiles(sourcePaths, sourceTimes, 0, true);
+    const std::vector<std::string>& sourcePaths, const std::vector<struct timespec>& sourceTimes,
+    bool startMakers) {
+  if (sourceTimes.size() != sourcePaths.size()) return ReserveThumbs(sourcePaths, startMakers);
+  return ThumbsOfFiles(sourcePaths, sourceTimes, 0, true, startMakers);
+}
+
+void TCacheObj::StartMakers() {
+  std::lock_guard<std::mutex> lock(mu_);
+  StartMakersLocked();
 }
 
 bool TCacheObj::AwaitThumb(const std::string& name, int ms) {
@@ -715,7 +722,7 @@ int TCacheObj::PendingThumbs() const {
 
 std::vector<std::string> TCacheObj::ThumbsOfFiles(const std::vector<std::string>& sourcePaths,
                                                   const std::vector<struct timespec>& sourceTimes,
-                                                  int threads, bool queue) {
+                                                  int threads, bool queue, bool startMakers) {
   if (sourceTimes.size() != sourcePaths.size()) return GetThumbs(sourcePaths, threads);
   std::vector<std::string> result(sourcePaths.size());
   std::vector<std::string> pictures;
@@ -733,7 +740,7 @@ std::vector<std::string> TCacheObj::ThumbsOfFiles(const std::vector<std::string>
     where.push_back(i);
     times.push_back(sourceTimes[i]);
   }
-  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times, queue);
+  const std::vector<Found> found = ResolveAll(pictures, true, threads, &times, queue, startMakers);
   for (std::size_t k = 0; k < found.size(); ++k) {
     if (!found[k].name.empty()) result[where[k]] = CacheFolder + found[k].name;
   }

@@ -106,10 +106,17 @@ class TCacheObj {
   // is only queued under its number, to be made in the background in the
   // order of the paths (its entry is recorded once it and every thumbnail
   // numbered before it are done). Only a path given twice waits for its
-  // first thumbnail, as it would one call later.
-  std::vector<std::string> ReserveThumbs(const std::vector<std::string>& sourcePaths);
+  // first thumbnail, as it would one call later. With startMakers false the
+  // makers are left for StartMakers, which the caller calls once it has used
+  // the names (a page that names them is made sooner without makers beside
+  // it); until then an awaited or looked-up thumbnail is still made.
+  std::vector<std::string> ReserveThumbs(const std::vector<std::string>& sourcePaths,
+                                         bool startMakers = true);
   std::vector<std::string> ReserveThumbsOfFiles(const std::vector<std::string>& sourcePaths,
-                                                const std::vector<struct timespec>& sourceTimes);
+                                                const std::vector<struct timespec>& sourceTimes,
+                                                bool startMakers = true);
+  // Starts makers for what is queued, up to the number of makers.
+  void StartMakers();
   // For a thumbnail file name (without the folder): when that thumbnail is
   // queued, moves it to the front of the queue, behind the thumbnails
   // awaited before it (or, with no maker running, makes it on this thread
@@ -198,11 +205,11 @@ class TCacheObj {
   // for (except by a path given again later in the list).
   std::vector<Found> ResolveAll(const std::vector<std::string>& paths, bool addMissing, int threads,
                                 const std::vector<struct timespec>* sourceTimes = nullptr,
-                                bool queue = false);
+                                bool queue = false, bool startMakers = true);
   // GetThumbsOfFiles, queuing or making the missing thumbnails.
   std::vector<std::string> ThumbsOfFiles(const std::vector<std::string>& sourcePaths,
                                          const std::vector<struct timespec>& sourceTimes,
-                                         int threads, bool queue);
+                                         int threads, bool queue, bool startMakers = true);
   // The thumbnail of an entry is usable: a regular file not older than the
   // source (whose time is looked up unless given).
   bool ThumbIsCurrent(const std::string& sourcePath, const std::string& name,

@@ -215,7 +215,8 @@ THttpResponse TServerActions::GalleryFolderPage(const std::string& folder) {
     }
   }
   std::vector<std::string> thumbs;
-  if (!pictures.empty()) thumbs = ThumbNames(pictures, times);
+  const TMakersAfterPage makersLater(Cache);
+  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, makersLater);
 
   const std::string heading = rel.empty() ? std::string("Shared folder") : LastSegment(rel);
   GalleryHtml page(3000 + 260 * (files.size() + folders.size()));

@@ -199,7 +199,8 @@ bool TServerActions::BuildFolderPage(const std::string& folder, const std::strin
     }
   }
   std::vector<std::string> thumbs;
-  if (!pictures.empty()) thumbs = ThumbNames(pictures, times);
+  const TMakersAfterPage makersLater(Cache);
+  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, makersLater);
 
   std::string link;
   const std::string linkFolder = EncodePathComponents(WithSeparator(rel));

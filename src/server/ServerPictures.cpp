@@ -2,6 +2,8 @@
 // the image loader and the thumbnail cache.
 #include "server/ServerActions.h"
 
+#include <system_error>
+
 #include "base/FileUtil.h"
 #include "imaging/CacheKeeper.h"
 #include "imaging/OrvelGraphicLoader.h"
@@ -35,10 +37,20 @@ std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::strin
   return Cache->ReserveThumbs(pictures);
 }
 
+TServerActions::TMakersAfterPage::~TMakersAfterPage() {
+  if (!cache_) return;
+  try {
+    cache_->StartMakers();
+  } catch (const std::system_error&) {
+    // Not started now: an awaited thumbnail is still made, and starts them.
+  }
+}
+
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
-                                                    const std::vector<struct timespec>& times) {
+                                                    const std::vector<struct timespec>& times,
+                                                    const TMakersAfterPage&) {
   if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->ReserveThumbsOfFiles(pictures, times);
+  return Cache->ReserveThumbsOfFiles(pictures, times, false);
 }
 
 bool TServerActions::SendThumb(const std::string& name, THttpResponse& response) {

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -697,6 +698,24 @@ TEST_F(CacheTest, AnAwaitedThumbnailOvertakesTheQueue) {
   EXPECT_EQ((std::vector<std::string>{"000000002.JPG", "000000003.JPG", "000000004.JPG",
                                       "000000005.JPG", "000000006.JPG"}),
             cache.Outputs());
+  ExpectFilesMatchEntries(cache);
+}
+
+TEST_F(CacheTest, ReservedWithMakersLeftForLaterWaitForStartMakers) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 4; ++i) pictures.push_back(Picture(std::to_string(i) + ".jpg", 90, 60));
+  TCacheObj cache(CacheDir());
+  cache.LoadDB();
+  cache.SetMakerThreads(2);
+  const auto names = cache.ReserveThumbs(pictures, false);
+  // Makers started now would have made these small ones by far.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(4, cache.PendingThumbs());
+  for (const auto& name : names) EXPECT_FALSE(fs::exists(name)) << name;
+
+  cache.StartMakers();
+  EXPECT_TRUE(cache.WaitForThumbs(30000));
+  EXPECT_EQ(pictures, cache.Inputs());
   ExpectFilesMatchEntries(cache);
 }
 
