@@ -215,8 +215,8 @@ THttpResponse TServerActions::GalleryFolderPage(const std::string& folder) {
     }
   }
   std::vector<std::string> thumbs;
-  const TMakersAfterPage makersLater(Cache);
-  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, makersLater);
+  std::shared_ptr<void> makersStart;
+  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, makersStart);
 
   const std::string heading = rel.empty() ? std::string("Shared folder") : LastSegment(rel);
   GalleryHtml page(3000 + 260 * (files.size() + folders.size()));
@@ -267,7 +267,9 @@ THttpResponse TServerActions::GalleryFolderPage(const std::string& folder) {
     page.Raw("<p class=\"empty\">This folder is empty.</p>\n");
   }
   Foot(page);
-  return HtmlResponse(std::move(page.Text()), 200);
+  THttpResponse response = HtmlResponse(std::move(page.Text()), 200);
+  response.HeldWhileSending = std::move(makersStart);
+  return response;
 }
 
 THttpResponse TServerActions::GallerySearchPage(const std::string& searchText,

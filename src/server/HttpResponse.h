@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,6 +96,10 @@ struct THttpResponse {
   // request in HTTP/1.1 with a Content-Length and keeps the connection for a
   // short while. Never for a Stream.
   bool KeepAlive = false;
+  // Let go once the response is sent (or dropped unsent): what a route hands
+  // over here waits for the sending, such as background work that would
+  // slow it.
+  std::shared_ptr<void> HeldWhileSending;
 
   // Whether anything follows the head.
   bool HasBody() const { return Kind == TBody::File || Kind == TBody::Stream || !Body.empty(); }

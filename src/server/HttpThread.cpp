@@ -549,6 +549,7 @@ bool TTCPHttpThrd::SendResponse(THttpResponse&& response, bool withProtocol, boo
   // A connection that ends is closed before the last report, which may wait
   // for the window: the visitor has the whole response at once.
   if (!keep) Socket.Close();
+  response.HeldWhileSending.reset();
   Report("-1");
   return keep && sent;
 }

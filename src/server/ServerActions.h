@@ -84,23 +84,13 @@ class TServerActions {
   // Thumbnail file names for full picture paths; missing ones are queued, to
   // be made in the background in this order.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
-  // Starts the makers of the thumbnails a page queued when the page is made:
-  // held while it is made, so that making them does not slow it.
-  class TMakersAfterPage {
-   public:
-    explicit TMakersAfterPage(TCacheObj* cache) : cache_(cache) {}
-    TMakersAfterPage(const TMakersAfterPage&) = delete;
-    TMakersAfterPage& operator=(const TMakersAfterPage&) = delete;
-    ~TMakersAfterPage();
-
-   private:
-    TCacheObj* cache_;
-  };
   // The same for pictures just listed, with their times (a negative tv_nsec:
-  // not a regular file); the missing ones are made once `later` ends.
+  // not a regular file). The missing ones are made once makersStart, which
+  // this sets, is let go: the page that names them holds it while it is
+  // sent, so that making them does not slow it.
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
                                       const std::vector<struct timespec>& times,
-                                      const TMakersAfterPage& later);
+                                      std::shared_ptr<void>& makersStart);
   // The thumbnail of that name as a picture, once it is made (waiting for it
   // up to ThumbWaitMs).
   bool SendThumb(const std::string& name, THttpResponse& response);

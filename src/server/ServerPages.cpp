@@ -199,8 +199,7 @@ bool TServerActions::BuildFolderPage(const std::string& folder, const std::strin
     }
   }
   std::vector<std::string> thumbs;
-  const TMakersAfterPage makersLater(Cache);
-  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, makersLater);
+  if (!pictures.empty()) thumbs = ThumbNames(pictures, times, response.HeldWhileSending);
 
   std::string link;
   const std::string linkFolder = EncodePathComponents(WithSeparator(rel));

@@ -2,6 +2,7 @@
 // the image loader and the thumbnail cache.
 #include "server/ServerActions.h"
 
+#include <memory>
 #include <system_error>
 
 #include "base/FileUtil.h"
@@ -37,19 +38,33 @@ std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::strin
   return Cache->ReserveThumbs(pictures);
 }
 
-TServerActions::TMakersAfterPage::~TMakersAfterPage() {
-  if (!cache_) return;
-  try {
-    cache_->StartMakers();
-  } catch (const std::system_error&) {
-    // Not started now: an awaited thumbnail is still made, and starts them.
+namespace {
+
+// Starts the thumbnail makers when it goes.
+class TMakersStart {
+ public:
+  explicit TMakersStart(TCacheObj& cache) : cache_(cache) {}
+  TMakersStart(const TMakersStart&) = delete;
+  TMakersStart& operator=(const TMakersStart&) = delete;
+  ~TMakersStart() {
+    try {
+      cache_.StartMakers();
+    } catch (const std::system_error&) {
+      // Not started now: an awaited thumbnail is still made, and starts them.
+    }
   }
-}
+
+ private:
+  TCacheObj& cache_;
+};
+
+}  // namespace
 
 std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
                                                     const std::vector<struct timespec>& times,
-                                                    const TMakersAfterPage&) {
+                                                    std::shared_ptr<void>& makersStart) {
   if (!Cache) return std::vector<std::string>(pictures.size());
+  makersStart = std::make_shared<TMakersStart>(*Cache);
   return Cache->ReserveThumbsOfFiles(pictures, times, false);
 }
 

@@ -160,13 +160,34 @@ TEST(HttpDaemon, IdleThreadsTakeTurnsWhenEveryAcceptingOneIsBusy) {
   }
 }
 
+namespace {
+
+// A JPEG photo of width x height with a pattern in it.
+std::string PatternPhoto(int width, int height) {
+  Bitmap bitmap(width, height);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.Row(y);
+    for (int x = 0; x < width * 3; ++x) row[x] = static_cast<std::uint8_t>(x * 5 + y);
+  }
+  JpegImage jpeg;
+  jpeg.Assign(std::move(bitmap));
+  return jpeg.SaveToBytes();
+}
+
+}  // namespace
+
 // The last report of a connection may wait for the window; the visitor has
-// the whole response and its end before that, from memory and from a file.
+// the whole response and its end before that, from memory and from a file,
+// and the thumbnails a listing queued are being made.
 TEST(HttpDaemon, ResponseEndsBeforeTheLastReport) {
+  TempFolder cacheFolder;
+  TCacheObj cache(cacheFolder.Slash());
+  cache.LoadDB();
   std::promise<void> release;
   const std::shared_future<void> released = release.get_future().share();
   std::atomic<int> lastReports{0};
   TServerHarness server({}, [&](TTCPHttpDaemon& daemon) {
+    daemon.Cache = &cache;
     daemon.StatusCallback = [&, released](const std::string&, const std::string& op,
                                           const std::string&) {
       if (op != "-1") return;
@@ -175,6 +196,7 @@ TEST(HttpDaemon, ResponseEndsBeforeTheLastReport) {
     };
   });
   std::ofstream(server.Root().Path() / "f.bin", std::ios::binary) << std::string(100000, 'f');
+  std::ofstream(server.Root().Path() / "p.jpg", std::ios::binary) << PatternPhoto(300, 200);
   for (const char* request : {"GET / HTTP/1.0\r\n\r\n", "GET /download?f.bin HTTP/1.0\r\n\r\n"}) {
     SCOPED_TRACE(request);
     const auto start = std::chrono::steady_clock::now();
@@ -183,6 +205,8 @@ TEST(HttpDaemon, ResponseEndsBeforeTheLastReport) {
     EXPECT_TRUE(Replied(reply));
     EXPECT_EQ(0, lastReports.load());
   }
+  EXPECT_TRUE(cache.WaitForThumbs(5000));
+  EXPECT_EQ(0, lastReports.load());
   release.set_value();
   server.WaitIdle();
   EXPECT_EQ(2, lastReports.load());
@@ -259,22 +283,6 @@ TEST_F(DownloadBlocks, ReadWithoutAFileFails) {
   TFileRange range;
   std::vector<char> buffer(TFileRange::kBlockSize);
   EXPECT_THROW(range.ReadBlock(buffer.data()), std::runtime_error);
-}
-
-}  // namespace
-
-namespace {
-
-// A JPEG photo of width x height with a pattern in it.
-std::string PatternPhoto(int width, int height) {
-  Bitmap bitmap(width, height);
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = bitmap.Row(y);
-    for (int x = 0; x < width * 3; ++x) row[x] = static_cast<std::uint8_t>(x * 5 + y);
-  }
-  JpegImage jpeg;
-  jpeg.Assign(std::move(bitmap));
-  return jpeg.SaveToBytes();
 }
 
 }  // namespace
