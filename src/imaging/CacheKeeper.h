@@ -108,7 +108,7 @@ class TCacheObj {
   // numbered before it are done). Only a path given twice waits for its
   // first thumbnail, as it would one call later. With startMakers false the
   // makers are left for StartMakers, which the caller calls once it has used
-  // the names (a page that names them is made sooner without makers beside
+  // the names (a page that names them goes out sooner without makers beside
   // it); until then an awaited or looked-up thumbnail is still made.
   std::vector<std::string> ReserveThumbs(const std::vector<std::string>& sourcePaths,
                                          bool startMakers = true);
