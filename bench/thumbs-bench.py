@@ -10,7 +10,9 @@ each server binary given (this build, and optionally a baseline), reports:
   - many: a folder of MANY photos with an empty cache: time to the first
     byte of the listing; the time until every thumbnail has come through
     the image requests; then the first byte with every thumbnail cached
-    (median of 5).
+    (median of 5); with COLD_ROUNDS=N, then N rounds of a fresh server on an
+    empty cache and one on the full cache, with the ratio of their first
+    bytes in each.
 
 Photos: the JPEG and PNG pictures of Debian's wallpaper packages
 (mate-backgrounds, ukui-wallpapers and the like, under /usr/share/backgrounds
@@ -21,7 +23,8 @@ holds its number. Nothing is fetched from outside: every request goes to
 Usage: bench/thumbs-bench.py [build folder] [baseline binary ...]
 Environment: BATCH (default 57), MANY (default 1000), SOCKETS (default 6),
 MANY_MAX_BYTES (default 1100000: larger photos are left out of the many
-folder, so that making its thumbnails stays within minutes), SKIP_MANY=1.
+folder, so that making its thumbnails stays within minutes), SKIP_MANY=1,
+COLD_ROUNDS (default 0).
 Packages: scripts/install-deps.sh bench installs mate-backgrounds.
 """
 import glob
@@ -40,6 +43,7 @@ MANY = int(os.environ.get("MANY", "1000"))
 SOCKETS = int(os.environ.get("SOCKETS", "6"))
 MANY_MAX_BYTES = int(os.environ.get("MANY_MAX_BYTES", "1100000"))
 SKIP_MANY = os.environ.get("SKIP_MANY") == "1"
+COLD_ROUNDS = int(os.environ.get("COLD_ROUNDS", "0"))
 
 
 def photos():
@@ -202,6 +206,27 @@ def run(exe, tmp, label):
             print(f"many {len(names)} warm: first byte {ms(statistics.median(warm))} (median of 5)")
     finally:
         server.stop()
+    if not SKIP_MANY and COLD_ROUNDS > 0:
+        # Rounds of a fresh server on an empty cache beside one on the full
+        # cache just made: a single first byte wanders with the machine.
+        ratios = []
+        for _ in range(COLD_ROUNDS):
+            fresh = tempfile.mkdtemp(dir=tmp, prefix="cold-")
+            server = Server(exe, tmp + "/data", fresh)
+            try:
+                cold = get(server.port, "/many/")[0]
+            finally:
+                server.stop()
+            shutil.rmtree(fresh, ignore_errors=True)
+            server = Server(exe, tmp + "/data", work)
+            try:
+                warm = statistics.median(get(server.port, "/many/")[0] for _ in range(5))
+            finally:
+                server.stop()
+            ratios.append(cold / warm)
+        print(f"many cold / warm first byte, {COLD_ROUNDS} fresh servers: median "
+              f"{statistics.median(ratios):.2f}x, highest {max(ratios):.2f}x "
+              f"({' '.join(f'{r:.2f}' for r in ratios)})")
 
 
 def main():
