@@ -280,6 +280,7 @@ THttpResponse TServerActions::GallerySearchPage(const std::string& searchText,
   const std::string base = found ? WithSeparator(b.path) : RootFolder;
   const std::string rel = base.size() > RootFolder.size() ? base.substr(RootFolder.size()) : "";
 
+  std::shared_ptr<void> makersStart;
   GalleryHtml page(8000);
   page.Head("Search");
   Header(page, rel, searchText.empty() ? std::string("Search") : "Search: " + searchText,
@@ -296,7 +297,7 @@ THttpResponse TServerActions::GallerySearchPage(const std::string& searchText,
       if (pictures.size() < kSearchThumbs && IsPictureName(r)) pictures.push_back(r);
     }
     std::vector<std::string> thumbs;
-    if (!pictures.empty()) thumbs = ThumbNames(pictures);
+    if (!pictures.empty()) thumbs = ThumbNames(pictures, makersStart);
     page.Raw("<p class=\"count\" role=\"status\">")
         .Number(results.size())
         .Raw(results.size() == 1 ? " file found" : " files found")
@@ -329,5 +330,7 @@ THttpResponse TServerActions::GallerySearchPage(const std::string& searchText,
     page.Raw("<p class=\"count\" role=\"status\">0 files found</p>\n");
   }
   Foot(page);
-  return HtmlResponse(std::move(page.Text()), 200);
+  THttpResponse response = HtmlResponse(std::move(page.Text()), 200);
+  response.HeldWhileSending = std::move(makersStart);
+  return response;
 }

@@ -82,12 +82,13 @@ class TServerActions {
 
   std::string CacheFolder() const;
   // Thumbnail file names for full picture paths; missing ones are queued, to
-  // be made in the background in this order.
-  std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures);
+  // be made in the background in this order once makersStart, which this
+  // sets, is let go: the page that names them holds it while it is sent, so
+  // that making them does not slow it.
+  std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
+                                      std::shared_ptr<void>& makersStart);
   // The same for pictures just listed, with their times (a negative tv_nsec:
-  // not a regular file). The missing ones are made once makersStart, which
-  // this sets, is let go: the page that names them holds it while it is
-  // sent, so that making them does not slow it.
+  // not a regular file).
   std::vector<std::string> ThumbNames(const std::vector<std::string>& pictures,
                                       const std::vector<struct timespec>& times,
                                       std::shared_ptr<void>& makersStart);

@@ -33,11 +33,6 @@ std::string TServerActions::CacheFolder() const {
   return Cache ? Cache->CacheFolder : std::string();
 }
 
-std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures) {
-  if (!Cache) return std::vector<std::string>(pictures.size());
-  return Cache->ReserveThumbs(pictures);
-}
-
 namespace {
 
 // Starts the thumbnail makers when it goes.
@@ -66,6 +61,13 @@ std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::strin
   if (!Cache) return std::vector<std::string>(pictures.size());
   makersStart = std::make_shared<TMakersStart>(*Cache);
   return Cache->ReserveThumbsOfFiles(pictures, times, false);
+}
+
+std::vector<std::string> TServerActions::ThumbNames(const std::vector<std::string>& pictures,
+                                                    std::shared_ptr<void>& makersStart) {
+  if (!Cache) return std::vector<std::string>(pictures.size());
+  makersStart = std::make_shared<TMakersStart>(*Cache);
+  return Cache->ReserveThumbs(pictures, false);
 }
 
 bool TServerActions::SendThumb(const std::string& name, THttpResponse& response) {
